@@ -1,0 +1,83 @@
+#pragma once
+// The service's side of the box conversation: one port open at a time, bytes framed into
+// lines, one exchange (download, clock setting, port test) in progress at a time.
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "service/core/settings.h"
+#include "service/platform/platform.h"
+#include "service/store/local_store.h"
+
+namespace quorvel {
+
+enum class LinkState : std::int32_t {
+  Downloading = 0,
+  SettingTime = 1,
+  ReadingSerial = 4,
+  ClearingData = 7,
+  Testing = 15,
+  Closing = 16,
+  Idle = 17,
+};
+
+class BoxLink {
+ public:
+  static constexpr int kReceiveBufferSize = 2048;
+  static constexpr int kLineBufferSize = 512;
+
+  BoxLink(const Settings& settings, Platform& platform, LocalStore& store);
+  ~BoxLink();  // closes a port that is still open
+  BoxLink(const BoxLink&) = delete;
+  BoxLink& operator=(const BoxLink&) = delete;
+
+  // Port access.
+  bool OpenPort(int index);  // true when open; on false lastOpenError() holds the code
+  void ClosePort();
+  int SendCommand(const std::string& text);  // empty text sends the last command again
+
+  // Receive framing, once per 100 ms tick.
+  void PollReceive();
+  void SetTimeout(int seconds);
+
+  // Exchanges.
+  void RequestSerial();   // starts a download exchange on the open port
+  void SendSetTime();     // starts a clock setting on the open port
+  void StartPortTest();   // the operator's port test: "SSTR", Testing, 2 s
+  bool StartDownload();
+  void SendClearData();
+  void EndExchange();
+  void OnLine(const char* line);
+  void OnTimeout();
+
+  LinkState state() const { return state_; }
+  void set_state(LinkState s) { state_ = s; }
+  bool portOpen() const { return portOpen_; }
+  int openPortIndex() const { return openPortIndex_; }
+  int lastOpenError() const { return lastOpenError_; }
+  int recordCount() const { return recordCount_; }
+
+ private:
+  const Settings& settings_;
+  Platform& platform_;
+  LocalStore& store_;
+
+  int lastOpenError_ = 0;
+  std::string lastCommand_;
+  int openPortIndex_ = -1;
+  int baudRate_ = 9600;
+  bool portOpen_ = false;
+  int timeoutLimit_ = 0;
+  int timeoutTicks_ = 0;
+  int recordCount_ = 0;
+  std::array<char, kLineBufferSize> lineBuffer_{};
+  std::array<std::uint8_t, 7> unitSerial_{};
+  std::uint8_t unitVersion_ = 0;
+  LinkState state_ = LinkState::Idle;
+
+  std::array<char, kReceiveBufferSize> receiveBuffer_{};
+  int receiveWritePos_ = 0;
+  int receiveReadPos_ = 0;
+};
+
+}  // namespace quorvel

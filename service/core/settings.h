@@ -1,0 +1,52 @@
+#pragma once
+// The settings record and its store, quorveld.INI section "Options".
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "service/platform/profile_store.h"
+
+namespace quorvel {
+
+constexpr int kPortCount = 256;
+constexpr const char* kSettingsFile = "quorveld.INI";
+constexpr const char* kSettingsSection = "Options";
+// Server used when the store has no ServerDomain key at all.
+constexpr const char* kDefaultServerHost = "localhost";
+// Server used when ServerDomain is present but empty.
+constexpr const char* kFallbackServerAddress = "127.0.0.1";
+constexpr std::size_t kSettingTextCapacity = 4096;
+
+struct Settings {
+  std::array<std::uint8_t, kPortCount> PortSelected{};  // entry i: COM(i+1) takes part
+  std::int32_t BoxRate = 0;
+  std::int32_t UploadRate = 0;
+  std::string LocalDir;
+  std::int32_t Logging = 0;
+  std::string ServerDomain;
+  std::int32_t ServerPort = 0;
+  std::int32_t SynchronizeClocks = 0;
+  std::int32_t Encrypt = 0;
+  std::int32_t IgnoreProxy = 0;
+};
+
+// Everything before the last backslash of the program path; the whole path without one.
+std::string ProgramDirectory(const std::string& programPath);
+
+// Reads every setting with its default and replacement rules.
+Settings ReadSettings(ProfileStore& store, const std::string& programDirectory);
+
+// Writes the ten settings the options dialog edits, in the store's order.
+void WriteSettings(ProfileStore& store, const Settings& settings);
+
+// Expands a compact ComPorts text into one flag character per port (may exceed 256).
+std::string DecodePortFlags(const std::string& compact);
+// Compresses a text of "0"/"1" flags into the compact ComPorts form.
+std::string EncodePortFlags(const std::string& flags);
+
+// Number of selected ports.
+int SelectedPortCount(const Settings& settings);
+// The 256 flags as "0"/"1" text, port index 0 first.
+std::string PortFlagText(const Settings& settings);
+
+}  // namespace quorvel

@@ -1,0 +1,34 @@
+// Files on Windows: shared opens through the C runtime's _fsopen, commits through _commit,
+// and the cache replacement through MoveFileEx, which swaps the file in one step.
+#include <io.h>
+#include <share.h>
+#include <windows.h>
+
+#include <cstdio>
+
+#include "service/platform/file_system.h"
+
+namespace quorvel {
+namespace {
+
+class Win32FileSystem : public FileSystem {
+ public:
+  FileHandle Open(const std::string& path, const char* mode, bool denyWrite) override {
+    return FileHandle(_fsopen(path.c_str(), mode, denyWrite ? _SH_DENYWR : _SH_DENYNO));
+  }
+  bool Commit(std::FILE* file) override {
+    return file && std::fflush(file) == 0 && _commit(_fileno(file)) == 0;
+  }
+  bool Replace(const std::string& source, const std::string& target) override {
+    // Fails (target unchanged) while another program holds the target open.
+    return MoveFileExA(source.c_str(), target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  }
+  bool Remove(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
+};
+
+}  // namespace
+
+std::unique_ptr<FileSystem> MakeSystemFileSystem() { return std::make_unique<Win32FileSystem>(); }
+
+}  // namespace quorvel
