@@ -34,7 +34,9 @@ CalendarTime UtcTime(int year, int month, int day, int hour = 0, int minute = 0,
 class FakeKeys : public KeyState {
  public:
   bool IsDown(int key) const override { return down.count(key) != 0; }
-  void HoldChord() { down = {kKeyControl, kKeyShift, kKeyMenu, kKeyC}; }
+  void HoldChord() {
+    down = {{kKeyControl, true}, {kKeyShift, true}, {kKeyMenu, true}, {kKeyC, true}};
+  }
   std::map<int, bool> down;
 };
 
