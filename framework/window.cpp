@@ -12,7 +12,7 @@ Window::~Window() {
   }
 }
 
-bool Window::RegisterClass(const char* className, UINT style, HCURSOR cursor, HBRUSH background,
+bool Window::RegisterWindowClass(const char* className, UINT style, HCURSOR cursor, HBRUSH background,
                            HICON icon) {
   WNDCLASSA wc{};
   wc.style = style;
@@ -22,7 +22,7 @@ bool Window::RegisterClass(const char* className, UINT style, HCURSOR cursor, HB
   wc.hbrBackground = background;
   wc.hIcon = icon;
   wc.lpszClassName = className;
-  return RegisterClassA(&wc) != 0;
+  return ::RegisterClassA(&wc) != 0;
 }
 
 bool Window::Create(DWORD exStyle, const char* className, const char* title, DWORD style,

@@ -13,7 +13,7 @@ class Window {
   Window& operator=(const Window&) = delete;
 
   // Registers a window class whose windows are dispatched to their Window objects.
-  static bool RegisterClass(const char* className, UINT style, HCURSOR cursor, HBRUSH background,
+  static bool RegisterWindowClass(const char* className, UINT style, HCURSOR cursor, HBRUSH background,
                             HICON icon);
   // Creates the window; HandleMessage sees WM_CREATE before this returns.
   bool Create(DWORD exStyle, const char* className, const char* title, DWORD style,

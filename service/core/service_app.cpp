@@ -1,0 +1,121 @@
+// The Windows program: the application object that starts the service, and the hidden window
+// that carries the scheduler and its 100 ms timer.
+#include <windows.h>
+
+#include <memory>
+
+#include "framework/application.h"
+#include "framework/window.h"
+#include "service/boxlink/commdrv_binding.h"
+#include "service/core/service_window.h"
+#include "service/core/settings.h"
+#include "service/dialogs/options_dialog.h"
+#include "service/platform/win32/win32_platform.h"
+#include "service/platform/win32/wininet_http_client.h"
+
+namespace quorvel {
+namespace {
+
+constexpr const char* kMutexName = "quorveld.0";
+constexpr const char* kWindowTitle = "Quorvel Service";
+constexpr const char* kWindowClass = "QuorvelServiceWindow";
+constexpr UINT_PTR kTimerId = 1;
+constexpr UINT kTickMilliseconds = 100;
+
+class ServiceApp;
+
+// The hidden top-level window. It owns the scheduler and deletes itself once destroyed.
+class ServiceWindowHost : public framework::Window, public WindowHost {
+ public:
+  ServiceWindowHost(Settings& settings, Platform& platform, OptionsDialogRunner& options)
+      : service_(settings, platform, *this, options) {}
+
+  void Tick() { service_.HandleTick(); }
+
+  bool StartTimer() override {
+    timerId_ = SetTimer(Handle(), kTimerId, kTickMilliseconds, &ServiceWindowHost::TimerProc);
+    return timerId_ != 0;
+  }
+  void KillTimer() override { ::KillTimer(Handle(), timerId_); }
+  void PostClose() override { PostMessageA(Handle(), WM_CLOSE, 0, 0); }
+
+ protected:
+  LRESULT HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override {
+    switch (message) {
+      case WM_CREATE:
+        if (Default(message, wParam, lParam) == -1) return -1;
+        return service_.HandleCreate();
+      case WM_CLOSE:
+        service_.HandleClose();
+        return Default(message, wParam, lParam);  // destroys the window
+      case WM_QUERYENDSESSION:
+        if (!Default(message, wParam, lParam)) return FALSE;
+        return service_.HandleEndSessionQuery() ? TRUE : FALSE;
+      default:
+        return Default(message, wParam, lParam);
+    }
+  }
+  void HandleDestroyed() override { delete this; }
+
+ private:
+  // The timer callback finds the window as the application's main window.
+  static void CALLBACK TimerProc(HWND, UINT, UINT_PTR, DWORD);
+
+  ServiceWindow service_;
+  UINT_PTR timerId_ = 0;
+};
+
+class ServiceApp : public framework::Application, public OptionsDialogRunner {
+ public:
+  bool StartUp() override {
+    HANDLE running = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutexName);
+    if (running) {
+      CloseHandle(running);
+      return false;  // another copy runs: end silently, touching nothing
+    }
+    // Held, never released, until the process ends: the updater waits for it to be abandoned.
+    CreateMutexA(nullptr, TRUE, kMutexName);
+
+    settings_ = ReadSettings(profiles_, ProgramDirectory(ProgramFilePath()));
+
+    RegisterWindowClass(kWindowClass, CS_HREDRAW | CS_VREDRAW, LoadCursor(nullptr, IDC_ARROW),
+                          static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)),
+                          LoadIcon(nullptr, IDI_APPLICATION));
+    auto* window = new ServiceWindowHost(settings_, platform_, *this);
+    const RECT rect{10, 10, 60, 60};
+    if (!window->Create(0, kWindowClass, kWindowTitle, WS_CAPTION, rect, nullptr)) {
+      delete window;  // creation failed (timer could not start): nothing is left running
+      return false;
+    }
+    notifier_.SetServiceWindow(window->Handle());
+    SetMainWindow(window->Handle());
+    return true;
+  }
+
+  int RunOptionsDialog() override { return ShowOptionsDialog(settings_, profiles_); }
+
+ private:
+  SystemClock clock_;
+  AsyncKeyState keys_;
+  std::unique_ptr<CommLibrary> comm_ = MakeCommDrvLibrary();
+  std::unique_ptr<FileSystem> files_ = MakeSystemFileSystem();
+  std::unique_ptr<HttpClient> http_ = MakeWinInetHttpClient();
+  MessageBoxNotifier notifier_;
+  PrivateProfileStore profiles_;
+  ModuleProgramInfo program_;
+  Platform platform_{clock_, keys_, *comm_, *files_, *http_, notifier_, profiles_, program_};
+  Settings settings_;
+};
+
+void CALLBACK ServiceWindowHost::TimerProc(HWND, UINT, UINT_PTR, DWORD) {
+  HWND main = framework::Application::Current()->MainWindow();
+  auto* window =
+      main ? reinterpret_cast<framework::Window*>(GetWindowLongPtrA(main, GWLP_USERDATA)) : nullptr;
+  auto* host = static_cast<ServiceWindowHost*>(window);
+  if (host) host->Tick();
+}
+
+ServiceApp theApp;
+
+}  // namespace
+}  // namespace quorvel

@@ -1,0 +1,86 @@
+#include "service/platform/win32/win32_platform.h"
+
+#include <time.h>
+
+#include <vector>
+
+namespace quorvel {
+
+CalendarTime SystemClock::Now() const { return _time64(nullptr); }
+
+std::tm SystemClock::ToLocal(CalendarTime t) const {
+  std::tm local{};
+  const __time64_t value = t;
+  _localtime64_s(&local, &value);
+  return local;
+}
+
+CalendarTime SystemClock::FromLocal(std::tm& local) const { return _mktime64(&local); }
+
+std::uint32_t SystemClock::MillisecondsSinceStart() const { return GetTickCount(); }
+
+bool AsyncKeyState::IsDown(int virtualKey) const {
+  return (static_cast<unsigned short>(GetAsyncKeyState(virtualKey)) & 0x8000u) != 0;
+}
+
+void MessageBoxNotifier::Show(const std::string& text, const std::string& caption,
+                              MessageIcon icon, MessageOwner owner) {
+  UINT flags = MB_OK;
+  if (icon == MessageIcon::Information) flags |= MB_ICONINFORMATION;
+  if (icon == MessageIcon::Exclamation) flags |= MB_ICONEXCLAMATION;
+  HWND parent = owner == MessageOwner::ServiceWindow ? serviceWindow_ : nullptr;
+  MessageBoxA(parent, text.c_str(), caption.c_str(), flags);
+}
+
+int PrivateProfileStore::GetInt(const std::string& file, const std::string& section,
+                                const std::string& key, int fallback) {
+  return static_cast<int>(
+      GetPrivateProfileIntA(section.c_str(), key.c_str(), fallback, file.c_str()));
+}
+
+std::string PrivateProfileStore::GetString(const std::string& file, const std::string& section,
+                                           const std::string& key, const std::string& fallback,
+                                           std::size_t capacity) {
+  std::vector<char> buffer(capacity, '\0');
+  const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), fallback.c_str(),
+                                           buffer.data(), static_cast<DWORD>(capacity),
+                                           file.c_str());
+  return std::string(buffer.data(), n);
+}
+
+bool PrivateProfileStore::WriteString(const std::string& file, const std::string& section,
+                                      const std::string& key, const std::string& value) {
+  return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) !=
+         0;
+}
+
+std::string ProgramFilePath() {
+  char path[MAX_PATH + 1] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return path;
+}
+
+std::string FileProductVersion(const std::string& path) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  if (size == 0) return {};
+  std::vector<char> block(size);
+  VS_FIXEDFILEINFO* info = nullptr;
+  UINT infoSize = 0;
+  if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data()) ||
+      !VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &infoSize) || !info)
+    return {};
+  char text[64];
+  std::snprintf(text, sizeof text, "%lu.%lu.%lu.%lu",
+                static_cast<unsigned long>(HIWORD(info->dwProductVersionMS)),
+                static_cast<unsigned long>(LOWORD(info->dwProductVersionMS)),
+                static_cast<unsigned long>(HIWORD(info->dwProductVersionLS)),
+                static_cast<unsigned long>(LOWORD(info->dwProductVersionLS)));
+  return text;
+}
+
+std::string ModuleProgramInfo::ProductVersion() const {
+  return FileProductVersion(ProgramFilePath());
+}
+
+}  // namespace quorvel
