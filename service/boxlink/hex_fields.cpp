@@ -1,0 +1,33 @@
+#include "service/boxlink/hex_fields.h"
+
+namespace quorvel {
+namespace {
+
+bool IsScanSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+int ScanHexFields(const char* text, const int* widths, std::size_t count, unsigned* values) {
+  const char* p = text;
+  for (std::size_t field = 0; field < count; ++field) {
+    while (IsScanSpace(*p)) ++p;
+    unsigned value = 0;
+    int digits = 0;
+    for (int digit; digits < widths[field] && (digit = HexDigitValue(*p)) >= 0; ++p, ++digits)
+      value = value * 16 + static_cast<unsigned>(digit);
+    if (digits == 0) return static_cast<int>(field);
+    values[field] = value;
+  }
+  return static_cast<int>(count);
+}
+
+}  // namespace quorvel

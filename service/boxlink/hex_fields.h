@@ -1,0 +1,15 @@
+#pragma once
+// Reading the box's hexadecimal fields. A field is read as a scanf "%Nx" conversion reads it:
+// white space (blanks, tabs, line feeds) before it is skipped, then up to N hexadecimal
+// digits of either case are taken. Unlike scanf, a sign or a "0x" prefix is not accepted:
+// the box never sends them, and a line carrying them is not a valid reply.
+#include <cstddef>
+
+namespace quorvel {
+
+// Reads fields of the given digit counts from `text` (NUL-terminated) in order into
+// `values`, stopping at the first field that has no digit. Returns the number of fields read;
+// fields after that are left as they were.
+int ScanHexFields(const char* text, const int* widths, std::size_t count, unsigned* values);
+
+}  // namespace quorvel
