@@ -98,8 +98,10 @@ def parse_clock(hex_digits):
     if len(hex_digits) < 14:
         return None
     try:
-        sec, minute, hour, _weekday, day, month, yy = (
+        sec, minute, hour, weekday, day, month, yy = (
             int(hex_digits[i:i + 2], 16) for i in range(0, 14, 2))
+        if not 1 <= weekday <= 7:
+            return None
         year = 2000 + yy if yy < 90 else 1900 + yy
         return datetime.datetime(year, month, day, hour, minute, sec)
     except ValueError:
