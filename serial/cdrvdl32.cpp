@@ -7,7 +7,9 @@
 
 namespace {
 
-HANDLE AsHandle(CdlDevice device) { return static_cast<HANDLE>(device); }
+HANDLE AsHandle(CdlDevice device) {
+  return static_cast<HANDLE>(device);
+}
 
 int LastError() {
   const DWORD error = GetLastError();
@@ -29,7 +31,9 @@ void ApplyLineControl(DCB& dcb, int32_t lines) {
   dcb.fOutxCtsFlow = rtsCts;
   dcb.fOutxDsrFlow = FALSE;
   dcb.fDsrSensitivity = FALSE;
-  dcb.fRtsControl = rtsCts ? RTS_CONTROL_HANDSHAKE : hold ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+  dcb.fRtsControl = rtsCts ? RTS_CONTROL_HANDSHAKE
+                    : hold ? RTS_CONTROL_ENABLE
+                           : RTS_CONTROL_DISABLE;
   dcb.fDtrControl = hold ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
   dcb.fOutX = xonXoff;
   dcb.fInX = xonXoff;
@@ -99,4 +103,6 @@ CDRVDL32_API int CdlWrite(CdlDevice device, const char* bytes, int count) {
   return written;
 }
 
-CDRVDL32_API void CdlClose(CdlDevice device) { CloseHandle(AsHandle(device)); }
+CDRVDL32_API void CdlClose(CdlDevice device) {
+  CloseHandle(AsHandle(device));
+}

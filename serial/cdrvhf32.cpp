@@ -12,9 +12,13 @@ constexpr int kMaxQueue = 1 << 16;
 // The open device of each port number; null when the number is free.
 CdlDevice g_devices[kPortCount] = {};
 
-bool InRange(int value, int low, int high) { return value >= low && value <= high; }
+bool InRange(int value, int low, int high) {
+  return value >= low && value <= high;
+}
 
-CdlDevice DeviceOf(int port) { return InRange(port, 0, kPortCount - 1) ? g_devices[port] : nullptr; }
+CdlDevice DeviceOf(int port) {
+  return InRange(port, 0, kPortCount - 1) ? g_devices[port] : nullptr;
+}
 
 bool SpeedOfCode(int code, int32_t* baud) {
   static const int32_t kSpeeds[] = {1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
@@ -51,8 +55,8 @@ CDRVHF32_API int InitializePort(int port, int device, int parity, int stopBits, 
   return kCdrvOk;
 }
 
-CDRVHF32_API int SetPortCharacteristics(int port, int baud, int parity, int dataBits,
-                                        int stopBits, int lines) {
+CDRVHF32_API int SetPortCharacteristics(int port, int baud, int parity, int dataBits, int stopBits,
+                                        int lines) {
   CdlDevice device = DeviceOf(port);
   if (device == nullptr) return kCdrvNotInitialized;
   if (baud <= 0 || !InRange(dataBits, 0, 3) || !FramingOk(parity, stopBits, lines)) {

@@ -14,10 +14,10 @@
 
 enum CdrvResult {
   kCdrvOk = 0,
-  kCdrvBadArgument = -1,   // port or device number out of range, or an unknown code
-  kCdrvPortInUse = -2,     // the port number is already initialised
-  kCdrvNoDevice = -3,      // the COM device cannot be opened (absent, or held by a program)
-  kCdrvSetupFailed = -4,   // the device opened but refused its settings (e.g. nothing behind it)
+  kCdrvBadArgument = -1,  // port or device number out of range, or an unknown code
+  kCdrvPortInUse = -2,    // the port number is already initialised
+  kCdrvNoDevice = -3,     // the COM device cannot be opened (absent, or held by a program)
+  kCdrvSetupFailed = -4,  // the device opened but refused its settings (e.g. nothing behind it)
   kCdrvNotInitialized = -5,
   kCdrvIoError = -6
 };
@@ -33,8 +33,8 @@ enum CdrvResult {
 CDRVHF32_API int InitializePort(int port, int device, int parity, int stopBits, int speedCode,
                                 int lines, int receiveQueue, int sendQueue, int reserved);
 // Sets speed (bits per second) and framing of an initialised port. kCdrvOk or an error.
-CDRVHF32_API int SetPortCharacteristics(int port, int baud, int parity, int dataBits,
-                                        int stopBits, int lines);
+CDRVHF32_API int SetPortCharacteristics(int port, int baud, int parity, int dataBits, int stopBits,
+                                        int lines);
 // `count` when all bytes were sent, 0 when not (also for an empty or refused packet).
 CDRVHF32_API int PutPacket(int port, int count, const char* bytes);
 // Bytes received since the last call, at most `space`; 0 at once when none has arrived;

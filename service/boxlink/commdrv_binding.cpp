@@ -17,14 +17,14 @@ class CommDrvLibrary : public CommLibrary {
   int PutPacket(int port, int count, const char* bytes) override {
     return ::PutPacket(port, count, bytes);
   }
-  int GetPacket(int port, int space, char* into) override {
-    return ::GetPacket(port, space, into);
-  }
+  int GetPacket(int port, int space, char* into) override { return ::GetPacket(port, space, into); }
   int UnInitializePort(int port) override { return ::UnInitializePort(port); }
 };
 
 }  // namespace
 
-std::unique_ptr<CommLibrary> MakeCommDrvLibrary() { return std::make_unique<CommDrvLibrary>(); }
+std::unique_ptr<CommLibrary> MakeCommDrvLibrary() {
+  return std::make_unique<CommDrvLibrary>();
+}
 
 }  // namespace quorvel
