@@ -1,0 +1,171 @@
+#include "service/upload/legacy_database.h"
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+
+namespace quorvel {
+namespace {
+
+constexpr const char* kLegacyProfile = "rcs.ini";
+constexpr std::size_t kPathCapacity = 260;
+constexpr long kHeaderSize = 16;
+constexpr long kRecordSize = 8;
+// The header counts records in 16 bits; a full database takes no more.
+constexpr std::uint32_t kMostRecords = 0xFFFF;
+constexpr int kHours = 24;
+
+struct BatchDate {
+  unsigned year = 0, month = 0, day = 0;
+};
+
+struct HourRecord {
+  std::uint16_t total = 0;
+  std::uint8_t month = 0, day = 0;
+  std::uint16_t year = 0, hour = 0;
+};
+
+using RecordBytes = std::array<unsigned char, kRecordSize>;
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Up to `width` leading digits at `at` in `base`; 0 when there are none.
+std::uint32_t BatchNumber(const UploadBatch& batch, std::size_t at, std::size_t width, int base) {
+  std::uint32_t value = 0;
+  for (std::size_t i = at; i < at + width && i < UploadBatch::kLength; ++i) {
+    const int digit = HexValue(batch.text[i]);
+    if (digit < 0 || digit >= base) break;
+    value = value * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(digit);
+  }
+  return value;
+}
+
+std::uint32_t Count1Sum(const UploadBatch& batch, int hour) {
+  return BatchNumber(batch, 22 + 16 * hour, 8, 16);
+}
+std::uint32_t Count2Sum(const UploadBatch& batch, int hour) {
+  return BatchNumber(batch, 30 + 16 * hour, 8, 16);
+}
+
+std::uint16_t Get16(const unsigned char* p) {
+  return static_cast<std::uint16_t>(p[0] | p[1] << 8);
+}
+void Put16(unsigned char* p, std::uint16_t v) {
+  p[0] = static_cast<unsigned char>(v & 0xFF);
+  p[1] = static_cast<unsigned char>(v >> 8);
+}
+
+HourRecord Decode(const RecordBytes& b) {
+  return {Get16(&b[0]), b[2], b[3], Get16(&b[4]), Get16(&b[6])};
+}
+
+RecordBytes Encode(const HourRecord& r) {
+  RecordBytes b{};
+  Put16(&b[0], r.total);
+  b[2] = r.month;
+  b[3] = r.day;
+  Put16(&b[4], r.year);
+  Put16(&b[6], r.hour);
+  return b;
+}
+
+bool ReadAt(std::FILE* file, long offset, unsigned char* into, std::size_t size) {
+  return std::fseek(file, offset, SEEK_SET) == 0 && std::fread(into, 1, size, file) == size;
+}
+
+bool WriteAt(std::FILE* file, long offset, const unsigned char* from, std::size_t size) {
+  return std::fseek(file, offset, SEEK_SET) == 0 && std::fwrite(from, 1, size, file) == size;
+}
+
+long RecordOffset(std::uint32_t slot) {
+  return kRecordSize * static_cast<long>(slot) + 8;
+}
+
+// Years below 1990 are stored as years since 2000.
+unsigned FullYear(std::uint16_t stored) {
+  return stored < 1990 ? stored + 2000u : stored;
+}
+
+// For each hour of the batch day, the number of the last slot holding it; 0 for none.
+// Slot numbers are kept whole: cut to 16 bits they would point at some other day's record.
+std::array<std::uint32_t, kHours> IndexDay(std::FILE* file, const BatchDate& date) {
+  std::array<std::uint32_t, kHours> index{};
+  if (std::fseek(file, kHeaderSize, SEEK_SET) != 0) return index;
+  RecordBytes bytes;
+  for (std::uint32_t slot = 1; std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
+       ++slot) {
+    const HourRecord r = Decode(bytes);
+    if (FullYear(r.year) == date.year && r.month == date.month && r.day == date.day &&
+        r.hour < kHours)
+      index[r.hour] = slot;
+  }
+  return index;
+}
+
+void AddToExisting(std::FILE* file, std::uint32_t slot, std::int32_t sum) {
+  RecordBytes bytes;
+  if (!ReadAt(file, RecordOffset(slot), bytes.data(), bytes.size())) return;
+  HourRecord r = Decode(bytes);
+  r.total = static_cast<std::uint16_t>(r.total + static_cast<std::uint32_t>(sum));
+  bytes = Encode(r);
+  WriteAt(file, RecordOffset(slot), bytes.data(), bytes.size());
+}
+
+}  // namespace
+
+bool MergeIntoLegacyDatabase(const UploadBatch& batch, ProfileStore& profiles, FileSystem& files) {
+  BatchDate date;
+  date.year = BatchNumber(batch, 14, 4, 10);
+  date.month = BatchNumber(batch, 18, 2, 10);
+  date.day = BatchNumber(batch, 20, 2, 10);
+  if (date.year == 0 || date.month == 0 || date.day == 0) return false;
+
+  const std::string path =
+      profiles.GetString(kLegacyProfile, "Preferences", "Database", "", kPathCapacity);
+  if (path.empty()) return false;
+  FileHandle database = files.Open(path, "r+b", /*denyWrite=*/false);
+  if (!database) return false;
+  profiles.WriteString(kLegacyProfile, "Communication", "Port", "668");
+
+  std::FILE* file = database.get();
+  // Without a whole header there is no record count to trust; leave such a file alone.
+  unsigned char header[2];
+  if (std::fseek(file, 0, SEEK_END) != 0 || std::ftell(file) < kHeaderSize ||
+      !ReadAt(file, 0, header, sizeof header))
+    return false;
+  std::uint32_t count = Get16(header);
+
+  const auto index = IndexDay(file, date);
+  for (int h = 0; h < kHours; ++h) {
+    const auto sum = static_cast<std::int32_t>(Count1Sum(batch, h) + Count2Sum(batch, h));
+    if (index[h] != 0 && sum > 0) AddToExisting(file, index[h], sum);
+  }
+
+  long position = kHeaderSize + kRecordSize * static_cast<long>(count);
+  for (int h = 0; h < kHours; ++h) {
+    if (index[h] != 0 || count >= kMostRecords) continue;
+    HourRecord r;
+    r.total = static_cast<std::uint16_t>(Count1Sum(batch, h) + Count2Sum(batch, h));
+    if (r.total == 0) continue;
+    r.month = static_cast<std::uint8_t>(date.month);
+    r.day = static_cast<std::uint8_t>(date.day);
+    r.year = static_cast<std::uint16_t>(date.year % 2000);
+    r.hour = static_cast<std::uint16_t>(h);
+    const RecordBytes bytes = Encode(r);
+    WriteAt(file, position, bytes.data(), bytes.size());
+    position += kRecordSize;
+    ++count;
+  }
+  const std::array<unsigned char, 2 * kRecordSize> zeros{};
+  WriteAt(file, position, zeros.data(), zeros.size());
+  Put16(header, static_cast<std::uint16_t>(count));
+  WriteAt(file, 0, header, sizeof header);
+  return true;
+}
+
+}  // namespace quorvel
