@@ -83,9 +83,9 @@ TEST_CASE("port selection from ComPorts and the legacy ComPort") {
     CHECK(SelectedPorts(Read(store)) == "0,1");
   }
   SUBCASE("only the first 256 flags count") {
-    store.Set(kSettingsFile, "ComPorts", "990990990391" "1");
+    store.Set(kSettingsFile, "ComPorts", "990990990390" "1");
     CHECK(SelectedPorts(Read(store)).empty());
-    store.Set(kSettingsFile, "ComPorts", "990990990380" "0001");
+    store.Set(kSettingsFile, "ComPorts", "990990990380" "11");
     CHECK(SelectedPorts(Read(store)) == "255");
   }
 }
