@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "service/boxlink/count_record.h"
 #include "service/core/settings.h"
 #include "service/platform/platform.h"
 #include "service/store/local_store.h"
@@ -41,9 +42,9 @@ class BoxLink {
   void SetTimeout(int seconds);
 
   // Exchanges.
-  void RequestSerial();   // starts a download exchange on the open port
-  void SendSetTime();     // starts a clock setting on the open port
-  void StartPortTest();   // the operator's port test: "SSTR", Testing, 2 s
+  void RequestSerial();  // starts a download exchange on the open port
+  void SendSetTime();    // starts a clock setting on the open port
+  void StartPortTest();  // the operator's port test: "SSTR", Testing, 2 s
   bool StartDownload();
   void SendClearData();
   void EndExchange();
@@ -58,6 +59,20 @@ class BoxLink {
   int recordCount() const { return recordCount_; }
 
  private:
+  void OnSerialReply(const char* line);
+  void OnDownloadLine(const char* line);
+  void OnRecordLine(const char* line);
+  bool StoreRecord(const CountRecord& record);
+  void FinishDownload();
+  void FailStartDownload();
+  void OnClearingReply(const char* line);
+  void OnSetTimeReply(const char* line);
+  void OnTestReply(const char* line);
+  void OnTestTimeout();
+  std::string TestReplyText(const unsigned* clockFields) const;
+  std::string SerialHex() const;
+  std::string LongTime() const;
+
   const Settings& settings_;
   Platform& platform_;
   LocalStore& store_;
@@ -74,6 +89,10 @@ class BoxLink {
   std::array<std::uint8_t, 7> unitSerial_{};
   std::uint8_t unitVersion_ = 0;
   LinkState state_ = LinkState::Idle;
+
+  // A record of this download passed its tests but is not in the cache: the unit must keep
+  // its memory.
+  bool recordsNotStored_ = false;
 
   std::array<char, kReceiveBufferSize> receiveBuffer_{};
   int receiveWritePos_ = 0;
