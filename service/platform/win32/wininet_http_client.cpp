@@ -1,0 +1,117 @@
+// HTTP GET over WinINet: one session, connection and request per call, all closed on return.
+#include "service/platform/win32/wininet_http_client.h"
+
+#include <windows.h>
+#include <wininet.h>
+
+#include <cstdio>
+#include <string>
+
+namespace quorvel {
+namespace {
+
+constexpr const char* kAgent = "QUORVELD";
+constexpr DWORD_PTR kContext = 1;
+constexpr DWORD kTimeoutMs = 30000;
+
+constexpr DWORD kUploadFlags = INTERNET_FLAG_EXISTING_CONNECT;
+constexpr DWORD kDiagnosticFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                   INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_NO_COOKIES |
+                                   INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS |
+                                   INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE;
+
+struct HandleCloser {
+  void operator()(HINTERNET handle) const { InternetCloseHandle(handle); }
+};
+using InternetHandle = std::unique_ptr<void, HandleCloser>;
+
+// WinINet keeps its error texts in its own module, not in the system's message table.
+std::string ErrorText(DWORD error) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM |
+          FORMAT_MESSAGE_IGNORE_INSERTS,
+      GetModuleHandleA("wininet.dll"), error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string message;
+  if (length != 0 && text != nullptr) message.assign(text, length);
+  if (text != nullptr) LocalFree(text);
+  while (!message.empty() &&
+         (message.back() == '\r' || message.back() == '\n' || message.back() == ' '))
+    message.pop_back();
+  if (message.empty()) {
+    char fixed[64];
+    std::snprintf(fixed, sizeof fixed, "Internet error %lu.", static_cast<unsigned long>(error));
+    message = fixed;
+  }
+  return message;
+}
+
+HttpResponse Failure(HttpResponse::Outcome outcome) {
+  HttpResponse response;
+  response.outcome = outcome;
+  response.failureText = ErrorText(GetLastError());
+  return response;
+}
+
+// Time-outs set on the session handle are ignored (measured under Wine); on the request
+// handle they hold, and a server that accepts but never answers fails the send.
+void SetTimeouts(HINTERNET request) {
+  DWORD ms = kTimeoutMs;
+  for (const DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                             INTERNET_OPTION_RECEIVE_TIMEOUT})
+    InternetSetOptionA(request, option, &ms, sizeof ms);
+}
+
+// Reads the body to its end; false when the transfer broke off.
+bool ReadBody(HINTERNET request, std::string& body) {
+  char buffer[4096];
+  for (;;) {
+    DWORD read = 0;
+    if (!InternetReadFile(request, buffer, sizeof buffer, &read)) return false;
+    if (read == 0) return true;
+    body.append(buffer, read);
+  }
+}
+
+class WinInetHttpClient : public HttpClient {
+ public:
+  HttpResponse Get(const HttpRequest& request, const std::function<void()>& beforeSend) override {
+    using Outcome = HttpResponse::Outcome;
+    const InternetHandle session(InternetOpenA(
+        kAgent, request.direct ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+        nullptr, 0));
+    if (!session) return Failure(Outcome::OpenFailed);
+    const InternetHandle connection(InternetConnectA(session.get(), request.host.c_str(),
+                                                     request.port, nullptr, nullptr,
+                                                     INTERNET_SERVICE_HTTP, 0, kContext));
+    if (!connection) return Failure(Outcome::OpenFailed);
+    const InternetHandle file(
+        HttpOpenRequestA(connection.get(), "GET", request.object.c_str(), nullptr, nullptr, nullptr,
+                         request.diagnostic ? kDiagnosticFlags : kUploadFlags, kContext));
+    if (!file) return Failure(Outcome::OpenFailed);
+    SetTimeouts(file.get());
+
+    if (beforeSend) beforeSend();
+    if (!HttpSendRequestA(file.get(), nullptr, 0, nullptr, 0)) return Failure(Outcome::SendFailed);
+    DWORD status = 0;
+    DWORD size = sizeof status;
+    if (!HttpQueryInfoA(file.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                        nullptr))
+      return Failure(Outcome::SendFailed);
+
+    HttpResponse response;
+    response.outcome = Outcome::Received;
+    response.status = static_cast<int>(status);
+    response.bodyComplete = ReadBody(file.get(), response.body);
+    if (!response.bodyComplete) response.failureText = ErrorText(GetLastError());
+    return response;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<HttpClient> MakeWinInetHttpClient() {
+  return std::make_unique<WinInetHttpClient>();
+}
+
+}  // namespace quorvel
