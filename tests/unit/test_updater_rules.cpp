@@ -1,0 +1,245 @@
+// CRC-32 and check lines, path rules, payload writing and the search of the fixed drives.
+#include <doctest.h>
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "framework/field_values.h"
+#include "updater/crc32.h"
+#include "updater/paths.h"
+#include "updater/payload.h"
+#include "updater/search.h"
+
+using namespace quorvel::updater;
+
+TEST_CASE("CRC-32 matches the standard check values") {
+  CHECK(Crc32("", 0) == 0u);
+  CHECK(Crc32("123456789", 9) == 0xcbf43926u);
+  CHECK(Crc32("The quick brown fox jumps over the lazy dog", 43) == 0x414fa339u);
+  SUBCASE("byte by byte from 0 gives the same value") {
+    std::uint32_t value = 0;
+    for (char c : std::string("123456789"))
+      value = Crc32Update(value, static_cast<std::uint8_t>(c));
+    CHECK(value == 0xcbf43926u);
+  }
+}
+
+TEST_CASE("check lines give the number at their start") {
+  auto parse = [](const std::string& line) { return ParseCheckLine(line.data(), line.size()); };
+  CHECK(parse("0badf00d ?CRC32*quorveld.exe\r\n") == 0x0badf00du);
+  SUBCASE("upper case digits and a 0x prefix read the same") {
+    CHECK(parse("0BADF00D ?CRC32*quorveld.exe\r\n") == 0x0badf00du);
+    CHECK(parse("0x0badf00d ?CRC32*quorveld.exe\r\n") == 0x0badf00du);
+    CHECK(parse("  cbf43926\r\n") == 0xcbf43926u);
+  }
+  SUBCASE("the last byte is never read") {
+    CHECK(parse("12345678") == 0x1234567u);
+  }
+  SUBCASE("no number reads as 0") {
+    CHECK(parse("?CRC32*quorveld.exe\r\n") == 0u);
+    CHECK(parse("") == 0u);
+    CHECK(parse("0x\r\n") == 0u);
+  }
+}
+
+TEST_CASE("paths split by the runtime's rule") {
+  const PathParts parts = SplitPath("C:\\quorvl\\quorveld.exe");
+  CHECK(parts.drive == "C:");
+  CHECK(parts.directory == "\\quorvl\\");
+  CHECK(parts.name == "quorveld");
+  CHECK(parts.extension == ".exe");
+  CHECK(DirectoryOf("D:\\x/y\\quorveld.exe") == "D:\\x/y\\");
+  CHECK(DirectoryOf("C:\\quorveld.exe") == "C:\\");
+  CHECK(DirectoryOf("quorveld.exe") == "");
+  CHECK(JoinPath("C:\\a", "b") == "C:\\a\\b");
+  CHECK(JoinPath("C:\\a\\", "b") == "C:\\a\\b");
+}
+
+namespace {
+
+class FakePayloadDisk : public PayloadDisk {
+ public:
+  bool HasPayload(int id) override { return id != missingId; }
+  DirectoryResult MakeDirectory(const std::string& path) override {
+    calls.push_back("mkdir " + path);
+    return directoryResult;
+  }
+  bool WritePayload(const std::string& path, int id) override {
+    calls.push_back("write " + path + " " + std::to_string(id));
+    return failuresLeft-- <= 0;
+  }
+  void ClearReadOnly(const std::string& path) override { calls.push_back("clear " + path); }
+  void Pause(unsigned milliseconds) override {
+    calls.push_back("pause " + std::to_string(milliseconds));
+  }
+  int missingId = 0;
+  int failuresLeft = 0;
+  DirectoryResult directoryResult = DirectoryResult::AlreadyExists;
+  std::vector<std::string> calls;
+};
+
+}  // namespace
+
+TEST_CASE("payload files are written with up to four attempts") {
+  FakePayloadDisk disk;
+  SUBCASE("the library files go beside the target, whatever its name") {
+    CHECK(WritePayloadFile(disk, "D:\\x\\other.exe", "CDRVHF32.DLL", 131));
+    CHECK(disk.calls == std::vector<std::string>{"mkdir D:\\x\\", "write D:\\x\\CDRVHF32.DLL 131"});
+  }
+  SUBCASE("a read-only file is cleared and written on the second attempt") {
+    disk.failuresLeft = 1;
+    CHECK(WritePayloadFile(disk, "C:\\quorvl\\quorveld.exe", nullptr, 130));
+    CHECK(disk.calls == std::vector<std::string>{"mkdir C:\\quorvl\\",
+                                                 "write C:\\quorvl\\quorveld.exe 130",
+                                                 "clear C:\\quorvl\\quorveld.exe", "pause 500",
+                                                 "write C:\\quorvl\\quorveld.exe 130"});
+  }
+  SUBCASE("a file held open fails after four attempts, each followed by a pause") {
+    disk.failuresLeft = 10;
+    CHECK_FALSE(WritePayloadFile(disk, "C:\\quorvl\\quorveld.exe", nullptr, 130));
+    CHECK(disk.calls.size() == 1 + 4 * 3);
+    CHECK(disk.calls.back() == "pause 500");
+  }
+  SUBCASE("a directory that cannot be made stops before any attempt") {
+    disk.directoryResult = DirectoryResult::Failed;
+    CHECK_FALSE(WritePayloadFile(disk, "C:\\no\\such\\quorveld.exe", nullptr, 130));
+    CHECK(disk.calls == std::vector<std::string>{"mkdir C:\\no\\such\\"});
+  }
+  SUBCASE("a payload missing from the image leaves the file untouched") {
+    disk.missingId = 131;
+    CHECK_FALSE(WritePayloadFile(disk, "C:\\quorvl\\quorveld.exe", "CDRVHF32.DLL", 131));
+    CHECK(disk.calls.empty());
+  }
+  SUBCASE("a path beyond the platform's limit is not opened") {
+    const std::string deep = "C:\\" + std::string(250, 'd') + "\\";
+    CHECK_FALSE(WritePayloadFile(disk, deep + "quorveld.exe", nullptr, 130));
+    CHECK(disk.calls.empty());
+  }
+}
+
+namespace {
+
+// Directories by path ("C:\a\"), each with its entries in listing order.
+class FakeSearchDisk : public SearchDisk {
+ public:
+  std::vector<std::string> FixedDriveRoots() override { return roots; }
+  std::vector<DirectoryEntry> List(const std::string& pattern) override {
+    const std::string directory = DirectoryOf(pattern);
+    const std::string name = pattern.substr(directory.size());
+    std::vector<DirectoryEntry> matches;
+    for (const DirectoryEntry& entry : tree[directory]) {
+      if (name == "*" || entry.name == name) matches.push_back(entry);
+    }
+    return matches;
+  }
+  void ShowLocation(const std::string& directory, bool redrawWindow) override {
+    shown.push_back(directory);
+    if (redrawWindow) windowRedraws.push_back(shown.size());
+  }
+  std::vector<std::string> roots;
+  std::map<std::string, std::vector<DirectoryEntry>> tree;
+  std::vector<std::string> shown;
+  std::vector<std::size_t> windowRedraws;
+};
+
+DirectoryEntry Folder(const std::string& name) {
+  return {name, true, false, false};
+}
+DirectoryEntry File(const std::string& name) {
+  return {name, false, false, false};
+}
+
+}  // namespace
+
+TEST_CASE("the search walks the fixed drives breadth-first") {
+  FakeSearchDisk disk;
+  std::deque<std::string> found;
+  disk.roots = {"C:\\", "D:\\"};
+  disk.tree["C:\\"] = {Folder("b"), Folder("a"), File("quorveld.exe")};
+  disk.tree["C:\\b\\"] = {Folder("deep")};
+  disk.tree["C:\\b\\deep\\"] = {File("quorveld.exe")};
+  disk.tree["C:\\a\\"] = {File("quorveld.exe")};
+  disk.tree["D:\\"] = {Folder("old")};
+  disk.tree["D:\\old\\"] = {File("quorveld.exe")};
+
+  SearchForServiceProgram(disk, found);
+
+  CHECK(disk.shown == std::vector<std::string>{"C:\\", "C:\\b\\", "C:\\a\\", "C:\\b\\deep\\",
+                                               "D:\\", "D:\\old\\", ""});
+  CHECK(found == std::deque<std::string>{"C:\\quorveld.exe", "C:\\a\\quorveld.exe",
+                                         "C:\\b\\deep\\quorveld.exe", "D:\\old\\quorveld.exe"});
+  CHECK(disk.windowRedraws.empty());
+}
+
+TEST_CASE("folders the search may not enter") {
+  FakeSearchDisk disk;
+  std::deque<std::string> queue;
+  disk.tree["C:\\"] = {Folder("."),
+                       Folder(".."),
+                       Folder(".cache"),
+                       {"Hidden", true, true, false},
+                       {"System", true, false, true},
+                       File("notes.txt"),
+                       Folder("Program Files"),
+                       Folder(std::string(250, 'x')),
+                       Folder(std::string(200, 'y'))};
+  CHECK(QueueSubdirectories(disk, "C:\\", queue) == 2);
+  CHECK(queue ==
+        std::deque<std::string>{"C:\\Program Files\\", "C:\\" + std::string(200, 'y') + "\\"});
+  SUBCASE("a folder bearing the program's name is not a copy") {
+    disk.roots = {"C:\\"};
+    disk.tree["C:\\"] = {Folder("quorveld.exe")};
+    std::deque<std::string> found;
+    SearchForServiceProgram(disk, found);
+    CHECK(found.empty());
+  }
+}
+
+TEST_CASE("the whole window is redrawn every hundredth folder") {
+  FakeSearchDisk disk;
+  std::deque<std::string> found;
+  disk.roots = {"C:\\"};
+  for (int i = 0; i < 250; ++i) disk.tree["C:\\"].push_back(Folder("d" + std::to_string(i)));
+  SearchForServiceProgram(disk, found);
+  CHECK(disk.windowRedraws == std::vector<std::size_t>{100, 200});
+  CHECK(disk.shown.back() == "");
+}
+
+TEST_CASE("field exchange reads unsigned numbers within their range") {
+  using namespace quorvel::framework;
+  unsigned value = 7;
+  CHECK(ParseUnsignedField(" 48 ", 1, 48, value) == UnsignedFieldResult::Valid);
+  CHECK(value == 48u);
+  SUBCASE("no number") {
+    for (const char* text : {"", "  ", "abc", "12abc", "-5", "+5", "1 2"}) {
+      CAPTURE(text);
+      CHECK(ParseUnsignedField(text, 1, 48, value) == UnsignedFieldResult::NoNumber);
+    }
+    CHECK(value == 48u);
+  }
+  SUBCASE("out of range, however large") {
+    CHECK(ParseUnsignedField("0", 1, 48, value) == UnsignedFieldResult::OutOfRange);
+    CHECK(ParseUnsignedField("49", 1, 48, value) == UnsignedFieldResult::OutOfRange);
+    CHECK(ParseUnsignedField("65536", 0, 65535, value) == UnsignedFieldResult::OutOfRange);
+    CHECK(ParseUnsignedField("99999999999999999999999", 0, 4294967295u, value) ==
+          UnsignedFieldResult::OutOfRange);
+  }
+  CHECK(std::string(kNoNumberMessage) == "Please enter a positive integer.");
+  CHECK(RangeMessage(0, 65535) == "Please enter an integer between 0 and 65535.");
+}
+
+TEST_CASE("check boxes show 0, 1 and the third state 2; other values become 0") {
+  using quorvel::framework::CheckStateToShow;
+  for (int stored : {0, 1, 2}) {
+    int value = stored;
+    CHECK(CheckStateToShow(value) == stored);
+    CHECK(value == stored);
+  }
+  int value = 3;
+  CHECK(CheckStateToShow(value) == 0);
+  CHECK(value == 0);
+  value = -1;
+  CHECK(CheckStateToShow(value) == 0);
+}

@@ -1,0 +1,301 @@
+// The update run and the stop of a running service, step by step through their status lines.
+#include <doctest.h>
+
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "updater/service_stop.h"
+#include "updater/update.h"
+
+using namespace quorvel::updater;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class FakeHost : public UpdateHost {
+ public:
+  void AddStatusLine(const std::string& line) override { lines.push_back(line); }
+  std::uint32_t ComputePayloadCrc(int id) override { return computed[id]; }
+  std::uint32_t ReadStoredCrc(int id) override { return stored[id]; }
+  bool IsServiceRunning() override { return running; }
+  bool StopService(std::string& targetPath) override {
+    lines.push_back("(stop)");
+    targetPath = pathFromStop;
+    return stopResult;
+  }
+  bool FileIsPresent(const std::string& path) override { return present.count(path) != 0; }
+  void SearchForServiceProgram() override {
+    lines.push_back("(search)");
+    for (const std::string& path : onDisk) found.push_back(path);
+  }
+  std::deque<std::string>& FoundList() override { return found; }
+  bool SelectFile() override {
+    lines.push_back("(chooser of " + std::to_string(found.size()) + ")");
+    found.clear();
+    if (!choice.empty()) found.push_back(choice);
+    return chooserOk;
+  }
+  bool AskToInstall() override {
+    lines.push_back("(question)");
+    return installYes;
+  }
+  bool GetProductVersion(const std::string& path, std::uint32_t& ms, std::uint32_t& ls) override {
+    auto it = versions.find(path);
+    if (it == versions.end()) return false;
+    ms = it->second.first;
+    ls = it->second.second;
+    return true;
+  }
+  bool WritePayloadFile(const std::string& target, const char* fileName, int id) override {
+    writes.push_back(target + "|" + (fileName ? fileName : "") + "|" + std::to_string(id));
+    if (failingIds.count(id)) return false;
+    if (!fileName) versions[target] = {0x00010000, 0x00040002};
+    return true;
+  }
+  bool SetAutorun(const std::string& path) override {
+    autorun = path;
+    return autorunWorks;
+  }
+
+  Lines lines;
+  std::map<int, std::uint32_t> computed{{130, 0x11}, {131, 0x22}, {132, 0x33}};
+  std::map<int, std::uint32_t> stored{{130, 0x11}, {131, 0x22}, {132, 0x33}};
+  bool running = false;
+  std::string pathFromStop;
+  bool stopResult = true;
+  std::set<std::string> present;
+  std::vector<std::string> onDisk;
+  std::deque<std::string> found;
+  std::string choice;
+  bool chooserOk = true;
+  bool installYes = true;
+  std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> versions;
+  std::vector<std::string> writes;
+  std::set<int> failingIds;
+  std::string autorun = "(unset)";
+  bool autorunWorks = true;
+};
+
+const Lines kIntact{"Starting.", "Performing internal integrity check.",
+                    "Update files are intact."};
+
+Lines After(const Lines& head, const Lines& tail) {
+  Lines all = head;
+  all.insert(all.end(), tail.begin(), tail.end());
+  return all;
+}
+
+}  // namespace
+
+TEST_CASE("an update replaces the program file found at the default path") {
+  FakeHost host;
+  host.present = {"C:\\quorvl\\quorveld.exe"};
+  host.versions["C:\\quorvl\\quorveld.exe"] = {0x00010000, 0x00040001};
+  RunUpdate(host);
+  CHECK(host.lines ==
+        After(kIntact, {"File to replace: C:\\quorvl\\quorveld.exe",
+                        "Version of file to be replaced: 1.0.4.1", "Update successful.",
+                        "Version of new file: 1.0.4.2", "Autorun registry key added."}));
+  CHECK(host.writes == std::vector<std::string>{"C:\\quorvl\\quorveld.exe||130"});
+  CHECK(host.autorun == "C:\\quorvl\\quorveld.exe");
+
+  SUBCASE("a failed write ends the run without touching the registry") {
+    FakeHost failing;
+    failing.present = {"C:\\quorvl\\quorveld.exe"};
+    failing.failingIds = {130};
+    RunUpdate(failing);
+    CHECK(failing.lines.back() == "Update failed.");
+    CHECK(failing.autorun == "(unset)");
+  }
+  SUBCASE("a registry that refuses gives the last line") {
+    FakeHost refused;
+    refused.present = {"C:\\quorvl\\quorveld.exe"};
+    refused.autorunWorks = false;
+    RunUpdate(refused);
+    CHECK(refused.lines.back() == "Failed to add autorun registry key.");
+  }
+}
+
+TEST_CASE("a running service is stopped first and names the file to replace") {
+  FakeHost host;
+  host.running = true;
+  host.pathFromStop = "C:\\apps\\quorveld.exe";
+  host.present = {"C:\\apps\\quorveld.exe"};
+  RunUpdate(host);
+  CHECK(host.lines ==
+        After(kIntact, {"quorveld is running.", "(stop)", "File to replace: C:\\apps\\quorveld.exe",
+                        "Update successful.", "Version of new file: 1.0.4.2",
+                        "Autorun registry key added."}));
+  SUBCASE("a stop that fails is reported and the run goes on") {
+    FakeHost refusing;
+    refusing.running = true;
+    refusing.stopResult = false;
+    refusing.pathFromStop = "C:\\quorvl\\quorveld.exe";
+    refusing.present = {"C:\\quorvl\\quorveld.exe"};
+    refusing.failingIds = {130};
+    RunUpdate(refusing);
+    CHECK(
+        refusing.lines ==
+        After(kIntact, {"quorveld is running.", "(stop)", "The program doesn't want to shut down.",
+                        "Please close quorveld manually and re-run the updater.",
+                        "File to replace: C:\\quorvl\\quorveld.exe", "Update failed."}));
+  }
+}
+
+TEST_CASE("a corrupt payload stops the run before anything is touched") {
+  FakeHost host;
+  host.running = true;
+  host.stored[131] = 0xdeadbeef;
+  host.computed[132] = 0x0000abcd;
+  RunUpdate(host);
+  CHECK(host.lines == Lines{"Starting.", "Performing internal integrity check.",
+                            "CDRVHF32.EXE CRC mismatch: 00000022:deadbeef",
+                            "CDRVDL32.EXE CRC mismatch: 0000abcd:00000033",
+                            "Updater is corrupt.  Terminating update process."});
+  CHECK(host.writes.empty());
+}
+
+TEST_CASE("the search decides between update, chooser and installation") {
+  FakeHost host;
+  SUBCASE("one copy found is updated") {
+    host.onDisk = {"D:\\old\\quorveld.exe"};
+    RunUpdate(host);
+    CHECK(host.lines[3] == "Searching for quorveld.exe...");
+    CHECK(host.lines[5] == "File to replace: D:\\old\\quorveld.exe");
+    CHECK(host.writes == std::vector<std::string>{"D:\\old\\quorveld.exe||130"});
+    CHECK(host.found.size() == 1);
+  }
+  SUBCASE("several copies go to the chooser; its choice is updated") {
+    host.onDisk = {"C:\\a\\quorveld.exe", "C:\\b\\quorveld.exe"};
+    host.choice = "C:\\b\\quorveld.exe";
+    RunUpdate(host);
+    CHECK(host.lines[5] == "(chooser of 2)");
+    CHECK(host.lines[6] == "File to replace: C:\\b\\quorveld.exe");
+  }
+  SUBCASE("a cancelled chooser, or OK without a choice, leads to the question") {
+    host.onDisk = {"C:\\a\\quorveld.exe", "C:\\b\\quorveld.exe"};
+    host.chooserOk = false;
+    host.installYes = false;
+    RunUpdate(host);
+    CHECK(host.lines == After(kIntact, {"Searching for quorveld.exe...", "(search)",
+                                        "(chooser of 2)", "(question)", "Aborting."}));
+    FakeHost empty;
+    empty.onDisk = host.onDisk;
+    empty.installYes = false;
+    RunUpdate(empty);
+    CHECK(empty.lines.back() == "Aborting.");
+    CHECK(empty.writes.empty());
+    CHECK(empty.autorun == "(unset)");
+  }
+  SUBCASE("no copy and Yes installs all three files at the default path") {
+    host.failingIds = {130};
+    RunUpdate(host);
+    CHECK(host.lines == After(kIntact, {"Searching for quorveld.exe...", "(search)", "(question)",
+                                        "Update successful.", "Autorun registry key added."}));
+    CHECK(host.writes == std::vector<std::string>{"C:\\quorvl\\quorveld.exe||130",
+                                                  "C:\\quorvl\\quorveld.exe|CDRVHF32.DLL|131",
+                                                  "C:\\quorvl\\quorveld.exe|CDRVDL32.DLL|132"});
+    CHECK(host.autorun == "C:\\quorvl\\quorveld.exe");
+  }
+  SUBCASE("an installation after a stop that learnt no path goes where the question says") {
+    host.running = true;
+    host.pathFromStop = "";
+    RunUpdate(host);
+    CHECK(host.writes.front() == "C:\\quorvl\\quorveld.exe||130");
+    CHECK(host.autorun == "C:\\quorvl\\quorveld.exe");
+  }
+}
+
+namespace {
+
+class FakeService : public ServiceProcess {
+ public:
+  bool OpenServiceMutex() override { return calls.push_back("open mutex"), mutexExists; }
+  bool FindServiceWindow() override { return calls.push_back("find window"), windowExists; }
+  bool OpenProcess() override { return calls.push_back("open process"), processOpens; }
+  std::string ModulePath() override { return modulePath; }
+  long long AskToClose() override { return calls.push_back("ask"), reply; }
+  bool WaitForAbandonedMutex(unsigned ms) override {
+    calls.push_back("wait mutex " + std::to_string(ms));
+    return endsInTime;
+  }
+  void Terminate(unsigned code, unsigned ms) override {
+    calls.push_back("terminate " + std::to_string(code) + " wait " + std::to_string(ms));
+    ended = terminates;
+  }
+  bool HasEnded() override { return ended; }
+  void CloseProcess() override { calls.push_back("close process"); }
+
+  bool mutexExists = true, windowExists = true, processOpens = true, endsInTime = true;
+  bool terminates = true, ended = true;
+  long long reply = 1;
+  std::string modulePath = "C:\\apps\\quorveld.exe";
+  std::vector<std::string> calls;
+};
+
+class Recorder : public StatusLines {
+ public:
+  void AddStatusLine(const std::string& line) override { lines.push_back(line); }
+  Lines lines;
+};
+
+}  // namespace
+
+TEST_CASE("stopping the service") {
+  FakeService service;
+  Recorder status;
+  std::string target = "C:\\quorvl\\quorveld.exe";
+  SUBCASE("it agrees and ends in time") {
+    CHECK(StopService(service, status, target));
+    CHECK(status.lines == Lines{"Shutting it down.", "Shutdown complete."});
+    CHECK(target == "C:\\apps\\quorveld.exe");
+    CHECK(service.calls == std::vector<std::string>{"open mutex", "find window", "open process",
+                                                    "ask", "wait mutex 2000", "close process"});
+  }
+  SUBCASE("it refuses and is terminated with 666") {
+    service.reply = 0;
+    service.ended = false;
+    CHECK(StopService(service, status, target));
+    CHECK(status.lines == Lines{"Shutting it down.", "Terminating process."});
+    CHECK(service.calls[4] == "terminate 666 wait 1000");
+  }
+  SUBCASE("it agrees but does not end within two seconds") {
+    service.endsInTime = false;
+    service.terminates = false;
+    service.ended = false;
+    CHECK_FALSE(StopService(service, status, target));
+    CHECK(status.lines.back() == "Terminating process.");
+  }
+  SUBCASE("a process that cannot be opened cannot be terminated") {
+    service.processOpens = false;
+    service.reply = 0;
+    CHECK_FALSE(StopService(service, status, target));
+    CHECK(service.calls.back() == "ask");
+  }
+  SUBCASE("one that closed by itself counts even without a process handle") {
+    service.processOpens = false;
+    CHECK(StopService(service, status, target));
+    CHECK(status.lines.back() == "Shutdown complete.");
+  }
+  SUBCASE("already gone between the two tests of the mutex") {
+    service.mutexExists = false;
+    CHECK(StopService(service, status, target));
+    CHECK(status.lines == Lines{"quorveld is not running."});
+    CHECK(target == "C:\\quorvl\\quorveld.exe");
+  }
+  SUBCASE("a mutex without a window is left alone") {
+    service.windowExists = false;
+    CHECK_FALSE(StopService(service, status, target));
+    CHECK(status.lines == Lines{"Unable to find program window."});
+    CHECK(target == "C:\\quorvl\\quorveld.exe");
+  }
+  SUBCASE("a module walk that finds nothing empties the target") {
+    service.modulePath = "";
+    StopService(service, status, target);
+    CHECK(target.empty());
+  }
+}

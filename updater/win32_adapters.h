@@ -1,0 +1,79 @@
+#pragma once
+// The updater's Win32 side: its own resources, the running service, the disk and the registry.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "updater/payload.h"
+#include "updater/search.h"
+#include "updater/service_stop.h"
+
+namespace quorvel::updater {
+
+// CRC-32 of the "EXE" resource `id` of our image; 0 when it is missing.
+std::uint32_t ComputePayloadCrc(int id);
+// The number that the "CRC32" resource `id` starts with; 0 when it is missing or holds none.
+std::uint32_t ReadStoredCrc(int id);
+
+class ResourcePayloadDisk : public PayloadDisk {
+ public:
+  bool HasPayload(int id) override;
+  DirectoryResult MakeDirectory(const std::string& path) override;
+  bool WritePayload(const std::string& path, int id) override;
+  void ClearReadOnly(const std::string& path) override;
+  void Pause(unsigned milliseconds) override { Sleep(milliseconds); }
+};
+
+// True when the service's mutex exists.
+bool IsServiceRunning();
+// Full path of the module "quorveld.exe" (exact letter case) in process `processId`, or "".
+std::string FindModulePath(DWORD processId);
+// True when a file is at `path`, also when it is in use, locked or protected.
+bool FileIsPresent(const std::string& path);
+
+class Win32ServiceProcess : public ServiceProcess {
+ public:
+  Win32ServiceProcess() = default;
+  ~Win32ServiceProcess() override;
+  Win32ServiceProcess(const Win32ServiceProcess&) = delete;
+  Win32ServiceProcess& operator=(const Win32ServiceProcess&) = delete;
+
+  bool OpenServiceMutex() override;
+  bool FindServiceWindow() override;
+  bool OpenProcess() override;
+  std::string ModulePath() override { return FindModulePath(processId_); }
+  long long AskToClose() override;
+  bool WaitForAbandonedMutex(unsigned milliseconds) override;
+  void Terminate(unsigned exitCode, unsigned milliseconds) override;
+  bool HasEnded() override;
+  void CloseProcess() override;
+
+ private:
+  // Kept open until the updater ends: while it is open no new service can start.
+  HANDLE mutex_ = nullptr;
+  HWND window_ = nullptr;
+  DWORD processId_ = 0;
+  HANDLE process_ = nullptr;
+};
+
+// The fixed drives, listed through the ANSI find functions; progress goes to the location
+// line of `window`.
+class Win32SearchDisk : public SearchDisk {
+ public:
+  Win32SearchDisk(HWND window, HWND locationLine) : window_(window), location_(locationLine) {}
+  std::vector<std::string> FixedDriveRoots() override;
+  std::vector<DirectoryEntry> List(const std::string& pattern) override;
+  void ShowLocation(const std::string& directory, bool redrawWindow) override;
+
+ private:
+  HWND window_;
+  HWND location_;
+};
+
+bool GetProductVersion(const std::string& path, std::uint32_t& mostSignificant,
+                       std::uint32_t& leastSignificant);
+// Makes the service start when a user logs on; false when the key or value cannot be written.
+bool SetAutorun(const std::string& programPath);
+
+}  // namespace quorvel::updater

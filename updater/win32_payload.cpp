@@ -1,0 +1,73 @@
+#include "updater/crc32.h"
+#include "updater/win32_adapters.h"
+
+namespace quorvel::updater {
+namespace {
+
+struct ResourceBytes {
+  const void* data = nullptr;
+  DWORD size = 0;
+};
+
+// A resource of our own image, in place; data is null when it cannot be found or loaded.
+ResourceBytes OwnResource(int id, const char* type) {
+  HRSRC info = FindResourceA(nullptr, MAKEINTRESOURCEA(id), type);
+  if (!info) return {};
+  HGLOBAL loaded = LoadResource(nullptr, info);
+  if (!loaded) return {};
+  return {LockResource(loaded), SizeofResource(nullptr, info)};
+}
+
+// Resource type names match in any letter case; the build stores "EXE" and "CRC32".
+constexpr char kPayloadType[] = "EXE";
+constexpr char kCheckLineType[] = "crc32";
+
+}  // namespace
+
+std::uint32_t ComputePayloadCrc(int id) {
+  const ResourceBytes payload = OwnResource(id, kPayloadType);
+  return payload.data ? Crc32(payload.data, payload.size) : 0;
+}
+
+std::uint32_t ReadStoredCrc(int id) {
+  const ResourceBytes line = OwnResource(id, kCheckLineType);
+  return line.data ? ParseCheckLine(static_cast<const char*>(line.data), line.size) : 0;
+}
+
+bool ResourcePayloadDisk::HasPayload(int id) {
+  return OwnResource(id, kPayloadType).data != nullptr;
+}
+
+DirectoryResult ResourcePayloadDisk::MakeDirectory(const std::string& path) {
+  if (CreateDirectoryA(path.c_str(), nullptr)) return DirectoryResult::Created;
+  const DWORD error = GetLastError();
+  // A drive root gives "access denied" rather than "already exists", yet it is there.
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (error == ERROR_ALREADY_EXISTS ||
+      (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))) {
+    return DirectoryResult::AlreadyExists;
+  }
+  return DirectoryResult::Failed;
+}
+
+bool ResourcePayloadDisk::WritePayload(const std::string& path, int id) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const ResourceBytes payload = OwnResource(id, kPayloadType);
+  DWORD written = 0;
+  const bool whole = payload.data &&
+                     WriteFile(file, payload.data, payload.size, &written, nullptr) &&
+                     written == payload.size;
+  CloseHandle(file);
+  return whole;
+}
+
+void ResourcePayloadDisk::ClearReadOnly(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+  }
+}
+
+}  // namespace quorvel::updater

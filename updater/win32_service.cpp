@@ -1,0 +1,100 @@
+#include <tlhelp32.h>
+
+#include "updater/win32_adapters.h"
+
+namespace quorvel::updater {
+namespace {
+
+constexpr char kMutexName[] = "quorveld.0";
+constexpr char kWindowTitle[] = "Quorvel Service";
+
+}  // namespace
+
+bool IsServiceRunning() {
+  HANDLE mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutexName);
+  if (!mutex) return false;
+  CloseHandle(mutex);
+  return true;
+}
+
+std::string FindModulePath(DWORD processId) {
+  std::string path;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
+  if (snapshot == INVALID_HANDLE_VALUE) return path;
+  MODULEENTRY32 entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Module32First(snapshot, &entry); more; more = Module32Next(snapshot, &entry)) {
+    // The module name is the file name as typed on the command line that started it.
+    if (lstrcmpA(entry.szModule, kServiceProgramName) == 0) {
+      path = entry.szExePath;
+      break;
+    }
+  }
+  CloseHandle(snapshot);
+  return path;
+}
+
+bool FileIsPresent(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+    return true;
+  }
+  const DWORD error = GetLastError();
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION ||
+         error == ERROR_LOCK_VIOLATION;
+}
+
+Win32ServiceProcess::~Win32ServiceProcess() {
+  CloseProcess();
+  if (mutex_) CloseHandle(mutex_);
+}
+
+bool Win32ServiceProcess::OpenServiceMutex() {
+  HANDLE mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutexName);
+  if (!mutex) return false;
+  if (mutex_) CloseHandle(mutex_);
+  mutex_ = mutex;
+  return true;
+}
+
+bool Win32ServiceProcess::FindServiceWindow() {
+  window_ = FindWindowA(nullptr, kWindowTitle);
+  return window_ != nullptr;
+}
+
+bool Win32ServiceProcess::OpenProcess() {
+  processId_ = 0;
+  GetWindowThreadProcessId(window_, &processId_);
+  CloseProcess();
+  process_ =
+      ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, processId_);
+  return process_ != nullptr;
+}
+
+long long Win32ServiceProcess::AskToClose() {
+  return SendMessageA(window_, WM_QUERYENDSESSION, 0, 0);
+}
+
+bool Win32ServiceProcess::WaitForAbandonedMutex(unsigned milliseconds) {
+  // The service never releases its mutex: it is abandoned once the service's thread has ended.
+  return WaitForSingleObject(mutex_, milliseconds) == WAIT_ABANDONED;
+}
+
+void Win32ServiceProcess::Terminate(unsigned exitCode, unsigned milliseconds) {
+  TerminateProcess(process_, exitCode);
+  WaitForSingleObject(process_, milliseconds);
+}
+
+bool Win32ServiceProcess::HasEnded() {
+  DWORD code = 0;
+  return GetExitCodeProcess(process_, &code) && code != STILL_ACTIVE;
+}
+
+void Win32ServiceProcess::CloseProcess() {
+  if (process_) CloseHandle(process_);
+  process_ = nullptr;
+}
+
+}  // namespace quorvel::updater
