@@ -86,21 +86,9 @@ TEST_CASE("extreme field values format as stored") {
   CHECK(r.FormatRecord() == "21550000,255,65535,65535");
   CHECK(Parsed("00 01 01 5A 0000 0000 A3").FormatRecord() == "19900101,00,00000,00000");
   CHECK(Parsed("00 01 01 59 0000 0000 A4").FormatRecord() == "20890101,00,00000,00000");
-}
-
-TEST_CASE("plausibility allows day up to 31 and month up to 12") {
-  CountRecord r;
-  r.day = 31;
-  r.month = 12;
-  CHECK(r.IsPlausible());
-  r.day = 32;
-  CHECK_FALSE(r.IsPlausible());
-  r.day = 0;
-  r.month = 13;
-  CHECK_FALSE(r.IsPlausible());
-  r.Clear();
-  CHECK(r.IsPlausible());
-  CHECK(r.FormatRecord() == "20000000,00,00000,00000");
+  CHECK(Parsed("00 1F 0C 00 0000 0000 D4").IsPlausible());        // day 31, month 12
+  CHECK_FALSE(Parsed("00 20 0C 00 0000 0000 D3").IsPlausible());  // day 32
+  CHECK_FALSE(Parsed("00 1F 0D 00 0000 0000 D3").IsPlausible());  // month 13
 }
 
 }  // namespace

@@ -21,16 +21,6 @@ struct StoreFixture {
   }
 };
 
-TEST_CASE("the three files are named in the LocalDir folder") {
-  Settings settings;
-  settings.LocalDir = "C:\\quorvl";
-  FakePlatform fakes;
-  LocalStore store(settings, *fakes.files);
-  CHECK(store.LogPath() == "C:\\quorvl\\quorveld.log");
-  CHECK(store.CachePath() == "C:\\quorvl\\quorveld.dat");
-  CHECK(store.ListPath() == "C:\\quorvl\\quorveld.lst");
-}
-
 TEST_CASE("log lines end with CR LF and reach the file at once") {
   StoreFixture f;
   f.dir.Write("quorveld.log", "old line\r\n");

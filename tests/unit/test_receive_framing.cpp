@@ -124,10 +124,6 @@ TEST_CASE("the time-out counts only ticks that start with nothing waiting") {
     f.Feed("0123");
     CHECK(ticksUntilClosed(100) == -1);
   }
-  SUBCASE("switched off by SetTimeout(0)") {
-    f.link.SetTimeout(0);
-    CHECK(ticksUntilClosed(100) == -1);
-  }
   SUBCASE("every line arms it again") {
     f.link.set_state(LinkState::Downloading);
     REQUIRE(f.store.OpenCache(true));
