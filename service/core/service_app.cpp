@@ -78,7 +78,7 @@ class ServiceApp : public framework::Application, public OptionsDialogRunner {
 
     settings_ = ReadSettings(profiles_, ProgramDirectory(ProgramFilePath()));
 
-    RegisterWindowClass(kWindowClass, CS_HREDRAW | CS_VREDRAW, LoadCursor(nullptr, IDC_ARROW),
+    framework::Window::RegisterWindowClass(kWindowClass, CS_HREDRAW | CS_VREDRAW, LoadCursor(nullptr, IDC_ARROW),
                           static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)),
                           LoadIcon(nullptr, IDI_APPLICATION));
     auto* window = new ServiceWindowHost(settings_, platform_, *this);
