@@ -16,8 +16,9 @@ as to a real box. Lines end with CR in both directions. The box understands:
                        (BUMMER when told to refuse or when the time is impossible)
     SSTR            -> its clock as 14 upper-case hex digits, same field order as SSTS
 
-Anything else gets no answer. Transcript directions are "in" (received by the box) and
-"out" (sent by the box).
+Anything else gets no answer. The transcript holds (direction, text, time.monotonic()) with
+direction "in" (received by the box), "out" (sent by the box) or "error" (the box's own
+trouble, such as an exception while answering).
 """
 import argparse
 import collections
@@ -26,6 +27,7 @@ import errno
 import os
 import random
 import select
+import signal
 import sys
 import termios
 import threading
@@ -178,6 +180,7 @@ class BoxSimulator:
         self._master, self._slave = os.openpty()
         for fd in (self._master, self._slave):
             tty.setraw(fd, termios.TCSANOW)
+        os.set_blocking(self._master, False)  # a peer that stops reading must not hang stop()
         self.device_path = os.ttyname(self._slave)
         self.link = link
         if link:
@@ -294,10 +297,20 @@ class BoxSimulator:
         for start in range(0, len(data), size):
             if start:
                 time.sleep(self.split_delay)
-            try:
-                os.write(self._master, data[start:start + size])
-            except OSError:
+            if not self._write_all(data[start:start + size]):
+                self._log("error", "the other end stopped reading; line cut short")
                 return
+
+    def _write_all(self, data):
+        while data:
+            try:
+                data = data[os.write(self._master, data):]
+            except BlockingIOError:
+                if not select.select([], [self._master], [], 1.0)[1]:
+                    return False
+            except OSError:
+                return False
+        return True
 
     # --- the protocol ---------------------------------------------------------------
     def _answer(self, text):
@@ -414,7 +427,7 @@ def _record_arg(text):
 
 def _parse_args(argv):
     p = argparse.ArgumentParser(
-        description="Simulates one counting box on a pseudo-terminal until Ctrl+C. "
+        description="Simulates one counting box on a pseudo-terminal until Ctrl+C or SIGTERM. "
                     "Record indices count from 0.")
     p.add_argument("--link", help="also make this symlink to the pty (for a Wine COM mapping)")
     p.add_argument("--serial", default="0123456789ABCD", help="14 hex digits")
@@ -463,10 +476,11 @@ def main(argv=None):
     print("box %s v%02X with %d records on %s%s" % (
         sim.serial, sim.version, len(records), sim.device_path,
         " (link %s)" % args.link if args.link else ""), flush=True)
+    done = threading.Event()
+    signal.signal(signal.SIGTERM, lambda *_: done.set())
     sim.start()
     try:
-        while True:
-            time.sleep(3600)
+        done.wait()
     except KeyboardInterrupt:
         pass
     finally:
