@@ -1,5 +1,6 @@
 #include "service/core/settings.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace quorvel {
@@ -14,10 +15,12 @@ std::string ReadText(ProfileStore& store, const char* key, const std::string& fa
 }
 
 // ComPort is the single port index of older installations: it only builds the
-// default of ComPorts, "ComPort" zeros and a one.
+// default of ComPorts, "ComPort" zeros and a one. Zeros beyond the last port change nothing,
+// and a stored index in the millions must not become a text of that length.
 std::string LegacyPortDefault(int legacyIndex) {
   std::string flags;
-  if (legacyIndex > 0) flags.assign(static_cast<std::size_t>(legacyIndex), '0');
+  if (legacyIndex > 0)
+    flags.assign(static_cast<std::size_t>(std::min(legacyIndex, kPortCount)), '0');
   return flags + "1";
 }
 
