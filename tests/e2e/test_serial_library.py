@@ -266,6 +266,7 @@ class BoxSimulatorTest(unittest.TestCase):
                           lines[1] + "\r", "COOL\r", "COOL\r"])
         self.assertEqual((sim.records, sim.cleared), ([], 1))
         self.assertEqual(sim.received(), ["SSSN", "SSDD", "BUMMER", "COOL", "COOL", "SSCD"])
+        self.assertEqual(sim.sent()[:2], ["0123456789ABCD01", lines[0]])
 
     def test_fault_knobs(self):
         with self.subTest("HASH before the first record and before the second"):

@@ -229,15 +229,6 @@ class BoxSimulator:
     def clock(self):
         return datetime.datetime.now() + self._clock_offset
 
-    def wait_for(self, predicate, timeout=10.0):
-        """Polls predicate(self) until true or timeout; returns its last value."""
-        end = time.monotonic() + timeout
-        while True:
-            value = predicate(self)
-            if value or time.monotonic() >= end:
-                return value
-            time.sleep(0.05)
-
     # --- the thread ------------------------------------------------------------------
     def _run(self):
         while True:
