@@ -288,6 +288,16 @@ class BoxSimulatorTest(unittest.TestCase):
             self.assertEqual(self.talk(sim, "SSTS09050D02160107", "SSCD"), ["BUMMER\r"] * 2)
             self.assertEqual(sim.cleared, 0)
             self.assertEqual(self.talk(self.sim(silent=True), "SSSN"), [""])
+        with self.subTest("BITEME once the service rejected a record too often"):
+            sim = self.sim(records=1, max_resends=2)
+            line = record_line(sim.records[0]) + "\r"
+            self.assertEqual(self.talk(sim, "SSDD", "BUMMER", "BUMMER", "BUMMER"),
+                             [line, line, line, "BITEME\r"])
+        with self.subTest("noise before a line, never a CR"):
+            sim = self.sim(noise=1.0)
+            reply = self.talk(sim, "SSSN")[0]
+            self.assertTrue(reply.endswith("0123456789ABCD01\r"), repr(reply))
+            self.assertTrue(1 <= len(reply) - 17 <= 8 and "\r" not in reply[:-1], repr(reply))
         with self.subTest("garbage dates and six fields"):
             sim = self.sim(records=2, garbage_month={0}, six_field=True)
             r = sim.records
