@@ -15,6 +15,7 @@ sys.path[:0] = [os.path.join(ROOT, "tools", d) for d in ("boxsim", "serverstub",
 from winelib import WinePrefix, Xvfb, wait_for  # noqa: E402,F401
 from boxsim import BoxSimulator, generate_records, make_records, cache_line  # noqa: E402,F401
 from serverstub import CollectionServer, Reply  # noqa: E402,F401
+from guidriver import GuiDriver, run_captured  # noqa: E402
 
 WIN_BIN = os.environ.get("QUORVEL_WIN_BIN", os.path.join(ROOT, "build", "win", "bin"))
 TEMPLATE = os.environ.get("QUORVEL_WINE_TEMPLATE", os.path.join(ROOT, "build", "native", "wine-template"))
@@ -142,9 +143,18 @@ class ServiceEnv:
 
     def run_windows_tool(self, args, timeout=60):
         """Runs a console program of ours in the prefix and returns (exit code, stdout)."""
-        result = subprocess.run(["wine"] + list(args), env=self.prefix.env, cwd=self.prefix.drive_c,
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
-        return result.returncode, result.stdout.decode(errors="replace")
+        code, out, _ = run_captured(["wine"] + list(args), self.prefix.env, self.prefix.drive_c,
+                                    timeout)
+        return code, out
+
+    def driver(self):
+        """The GUI driver (guidriver.exe) in this prefix and display."""
+        return GuiDriver(self.prefix, os.path.join(WIN_BIN, "guidriver.exe"))
+
+    def window_exists(self, title, timeout=10):
+        """Waits until a top-level window, shown or hidden, has that title."""
+        driver = self.driver()
+        return bool(wait_for(lambda: driver.exists(title), timeout, interval=0.3))
 
     # --- files -----------------------------------------------------------------------
     def local_file(self, name, directory=INSTALL_DIR):

@@ -1,0 +1,48 @@
+"""The service starts as a single hidden copy, pings its server, and ends when asked."""
+import os
+import time
+import unittest
+
+from harness import ServiceEnv, ServiceTestCase, wait_for
+
+
+class ServiceCoreTest(ServiceTestCase):
+    def test_start_single_copy_ping_and_end_of_session(self):
+        with ServiceEnv(display=False) as env:
+            driver = env.driver()
+            first = env.start_service()
+            self.assertTrue(env.server.wait_for_requests(1, 30), "no start-up request")
+            self.assertEqual(env.server.paths()[0], "/ping?1.0.4.1")
+            self.assertTrue(env.window_exists("Quorvel Service"))
+
+            # A second copy ends at once and touches nothing.
+            ini_before = open(os.path.join(env.prefix.windows_dir, "quorveld.INI"), "rb").read()
+            second = env.start_service()
+            self.assertEqual(second.wait(30), 0)
+            self.assertEqual(len(env.server.paths()), 1, "the second copy sent a request")
+            self.assertIsNone(first.poll(), "the first copy ended")
+            self.assertEqual(open(os.path.join(env.prefix.windows_dir, "quorveld.INI"), "rb").read(),
+                             ini_before)
+
+            # The end-of-session query is accepted while idle; the service logs and ends.
+            self.assertEqual(driver.query_end_session("Quorvel Service"), 1)
+            first.wait(30)
+            lines = env.log_lines()
+            self.assertEqual(lines[-2], "=*" * 23 + "=")
+            self.assertEqual(len(lines[-2]), 47)
+            self.assertRegex(lines[-1], r"^;Service shutdown at \d\d/\d\d/\d\d \d{4}$")
+            self.assertFalse(driver.exists("Quorvel Service"))
+
+    def test_unreachable_server_does_not_stop_start_up(self):
+        with ServiceEnv(display=False) as env:
+            env.server.refuse()
+            driver = env.driver()
+            started = time.monotonic()
+            service = env.start_service()
+            self.assertTrue(env.window_exists("Quorvel Service", timeout=30))
+            self.assertLess(time.monotonic() - started, 30)
+            self.assertIsNone(service.poll())
+
+
+if __name__ == "__main__":
+    unittest.main()
