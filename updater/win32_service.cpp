@@ -1,6 +1,6 @@
-#include <tlhelp32.h>
-
 #include "updater/win32_adapters.h"
+// Toolhelp's header needs windows.h before it.
+#include <tlhelp32.h>
 
 namespace quorvel::updater {
 namespace {

@@ -2,6 +2,8 @@
 // usage: guidriver [-t seconds] <command> <arguments...>; results go to stdout, one per line.
 // Windows are named by title, optionally "title|class". Exit code 0 on success, 2 when a
 // window or control did not turn up in time, 1 for any other failure.
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include <chrono>
@@ -123,9 +125,14 @@ int ControlCommand(const std::string& command, const std::vector<std::string>& a
   } else if (command == "list-items") {
     const LRESULT count = SendMessageA(control, LB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < count; ++i) {
-      const LRESULT length = SendMessageA(control, LB_GETTEXTLEN, i, 0);
-      std::vector<char> text(static_cast<std::size_t>(length > 0 ? length : 0) + 1, '\0');
-      SendMessageA(control, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()));
+      // Asked in Unicode: Wine hands an ANSI list box's item of another process back in
+      // UTF-16 to an ANSI caller.
+      const LRESULT length = SendMessageW(control, LB_GETTEXTLEN, i, 0);
+      std::vector<wchar_t> wide(static_cast<std::size_t>(length > 0 ? length : 0) + 1, L'\0');
+      SendMessageW(control, LB_GETTEXT, i, reinterpret_cast<LPARAM>(wide.data()));
+      std::vector<char> text(wide.size() * 2, '\0');
+      WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, text.data(), static_cast<int>(text.size()),
+                          nullptr, nullptr);
       const bool selected = SendMessageA(control, LB_GETSEL, i, 0) > 0;
       Print(std::string(selected ? "*" : " ") + text.data());
     }
@@ -209,6 +216,8 @@ int Run(const std::string& command, const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Texts go out byte for byte: a multi-line edit's CR LF must not become CR CR LF.
+  _setmode(_fileno(stdout), _O_BINARY);
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.size() >= 2 && args[0] == "-t") {
     gTimeout = std::atof(args[1].c_str());
