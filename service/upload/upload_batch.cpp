@@ -1,5 +1,6 @@
 #include "service/upload/upload_batch.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <string>
@@ -83,6 +84,19 @@ void PutDecimal(char* at, std::uint32_t value, int width) {
 struct HourSums {
   std::uint32_t count1[kHours] = {};
   std::uint32_t count2[kHours] = {};
+  // The count pairs already summed for each hour. A box keeps one record per hour, so a line
+  // identical to one already summed is the same record downloaded again (a box that was not
+  // told to clear, after a time-out, sends everything once more): counted once, not twice.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> seen[kHours];
+
+  void Add(std::uint32_t hour, std::uint32_t c1, std::uint32_t c2) {
+    auto& pairs = seen[hour];
+    const auto pair = std::make_pair(c1, c2);
+    if (std::find(pairs.begin(), pairs.end(), pair) != pairs.end()) return;
+    pairs.push_back(pair);
+    count1[hour] += c1;
+    count2[hour] += c2;
+  }
 };
 
 void WriteBatch(std::uint64_t serial, std::uint32_t date, const HourSums& sums,
@@ -110,10 +124,7 @@ std::int64_t ReadBatch(std::FILE* file, UploadBatch& batch) {
   const std::uint32_t date = fields.date;
   HourSums sums;
   for (;;) {
-    if (yielded == 5 && fields.hour < kHours) {
-      sums.count1[fields.hour] += fields.count1;
-      sums.count2[fields.hour] += fields.count2;
-    }
+    if (yielded == 5 && fields.hour < kHours) sums.Add(fields.hour, fields.count1, fields.count2);
     const std::int64_t length = ReadLine(file, line);
     if (length == 0) break;
     yielded = ScanCacheLine(line, fields);
