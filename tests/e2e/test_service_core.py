@@ -33,6 +33,25 @@ class ServiceCoreTest(ServiceTestCase):
             self.assertRegex(lines[-1], r"^;Service shutdown at \d\d/\d\d/\d\d \d{4}$")
             self.assertFalse(driver.exists("Quorvel Service"))
 
+    def test_settings_from_the_ini_file(self):
+        """Empty ServerDomain falls back to 127.0.0.1, ServerPort counts by its low 16 bits,
+        a LocalDir with a trailing backslash is used as it stands, malformed numbers read as
+        the profile reader reads them."""
+        with ServiceEnv(display=False) as env:
+            os.makedirs(env.prefix.unix_path(r"C:\data"), exist_ok=True)
+            env.write_settings(ServerDomain="", ServerPort=65536 + env.server.port,
+                               LocalDir="C:\\data\\", BoxRate="12abc", UploadRate="abc",
+                               IgnoreProxy="-5", ComPorts="990990990390")
+            service = env.start_service()
+            self.assertTrue(env.server.wait_for_requests(1, 30), "no start-up request")
+            self.assertTrue(env.window_exists("Quorvel Service"))
+            self.assertEqual(env.driver().query_end_session("Quorvel Service"), 1)
+            service.wait(30)
+            log = env.read_local("quorveld.log", directory=r"C:\data")
+            self.assertIsNotNone(log, "no log in the LocalDir folder")
+            self.assertIn(b";Service shutdown at ", log)
+            self.assertIsNone(env.read_local("quorveld.log"), "log written to the program folder")
+
     def test_unreachable_server_does_not_stop_start_up(self):
         with ServiceEnv(display=False) as env:
             env.server.refuse()
