@@ -1,0 +1,199 @@
+"""The operator's options dialog under Wine: opened by the key chord, it shows and checks the
+settings, stores them on every close, lists the COM ports and hands back its four results."""
+import datetime
+import os
+import unittest
+
+from harness import BoxSimulator, ServiceEnv, ServiceTestCase, comports, no_comports, wait_for
+from guidriver import GuiDriverError  # importable once harness has set the path
+
+DIALOG = "quorveld"
+SERVICE_WINDOW = "Quorvel Service"
+ABOUT = "About quorveld"
+OK, SHUT_DOWN, BOX_TEST, SERVER_TEST = 1, 1000, 1014, 1016
+PORT_LIST, BOX_RATE, SERVER_DOMAIN, UPLOAD_RATE, LOCAL_DIR, SERVER_PORT = (
+    1001, 1004, 1007, 1008, 1011, 1013)
+SC_CLOSE = 0xF060
+ABOUT_COMMAND = 16
+NINE_PORTS = ["Com %d" % n for n in range(1, 10)]
+
+
+class OptionsDialogTest(ServiceTestCase):
+    def start(self, env):
+        # The first Wine program of a prefix starts its system processes, which keep that
+        # program's output pipes open; started here, they hold nothing of the driver's.
+        env.prefix.wine(["cmd", "/c", "exit"], timeout=120)
+        self.driver = env.driver()
+        self.service = env.start_service()
+        # The start-up request comes before the timer that watches the keys is started.
+        self.assertTrue(env.server.wait_for_requests(1, 30), "the service did not start")
+        self.assertTrue(env.window_exists(SERVICE_WINDOW, timeout=30))
+
+    def open_dialog(self):
+        # The service samples the keys on its timer, and only while no exchange with a box is
+        # running: a chord held at a busy moment goes unseen and is held again.
+        for _ in range(3):
+            self.driver.chord()
+            if wait_for(lambda: self.driver.exists(DIALOG), 10, interval=0.3):
+                self.driver.wait_window(DIALOG, "#32770")
+                return
+        self.fail("the chord did not open the dialog")
+
+    def text(self, control):
+        return self.driver.get_text(DIALOG, control)
+
+    def box_text(self):
+        """Text of the message box over the dialog; empty when none is up.
+
+        The dialog's message boxes share its caption and class; only a box has a text
+        control, so the dialog itself reads as empty, and so does no window at all."""
+        return self.driver.run("box-text", DIALOG + "|#32770", timeout=1, check=False)
+
+    def answer_box(self, answer):
+        """Answers the message box over the dialog once it is up; gives its text."""
+        self.assertTrue(wait_for(self.box_text, 20), "no message box came up")
+        text = self.driver.answer(DIALOG, answer)
+        self.assertTrue(wait_for(lambda: self.box_gone(text), 20), "the message box stayed")
+        return text
+
+    def box_gone(self, text):
+        """The box with `text` is gone: the dialog is reachable again, another box is up, or
+        the dialog has closed as well."""
+        if self.box_text() not in ("", text) or not self.driver.exists(DIALOG):
+            return True
+        try:
+            # A closing box can linger hidden in front of the dialog and hide its controls.
+            self.driver.get_text(DIALOG, OK, timeout=1)
+            return True
+        except GuiDriverError:
+            return False
+
+    def press_expecting_box(self, button, answer):
+        """Presses a dialog button that brings up a message box; gives the box's text."""
+        self.driver.click(DIALOG, button, post=True)
+        return self.answer_box(answer)
+
+    def assert_dialog_open(self):
+        self.assertTrue(self.driver.exists(DIALOG))
+        self.assertIsNone(self.service.poll())
+
+    def test_shows_checks_and_stores_the_settings(self):
+        settings = {"ComPorts": comports([0, 2]), "BoxRate": 12, "UploadRate": 3, "Encrypt": 1}
+        with ServiceEnv(settings=settings) as env:
+            self.start(env)
+            self.open_dialog()
+            self.assertEqual(self.text(BOX_RATE), "12")
+            self.assertEqual(self.text(UPLOAD_RATE), "3")
+            self.assertEqual(self.text(SERVER_DOMAIN), "127.0.0.1")
+            self.assertEqual(self.text(SERVER_PORT), str(env.server.port))
+            self.assertEqual(self.text(LOCAL_DIR), "C:\\quorvl")
+            # Wine's device-setup list is empty: the probed COM1..COM9, sorted by text.
+            self.assertEqual(self.driver.list_items(DIALOG, PORT_LIST),
+                             [(name, name in ("Com 1", "Com 3")) for name in NINE_PORTS])
+            env.screenshot("options_dialog")
+
+            self.driver.syscommand(DIALOG, ABOUT_COMMAND)
+            self.driver.wait_window(ABOUT)
+            self.assertEqual(self.driver.get_text(ABOUT, 1020), "1.0.4.1")
+            env.screenshot("about_box")
+            self.driver.escape(ABOUT)
+            self.driver.wait_gone(ABOUT)
+            self.assert_dialog_open()
+
+            # No way out but the four buttons.
+            self.driver.escape(DIALOG)
+            self.driver.close(DIALOG)
+            self.driver.syscommand(DIALOG, SC_CLOSE)
+            self.driver.alt_f4(DIALOG)
+            self.assert_dialog_open()
+
+            for control, typed, message in [
+                    (BOX_RATE, "0", "Please enter an integer between 1 and 48."),
+                    (BOX_RATE, "49", "Please enter an integer between 1 and 48."),
+                    (UPLOAD_RATE, "25", "Please enter an integer between 1 and 24."),
+                    (SERVER_PORT, "65536", "Please enter an integer between 0 and 65535."),
+                    (SERVER_PORT, "8o", "Please enter a positive integer.")]:
+                with self.subTest(control=control, typed=typed):
+                    before = self.text(control)
+                    self.driver.set_text(DIALOG, control, typed)
+                    self.assertEqual(self.press_expecting_box(OK, "ok"), message)
+                    self.assert_dialog_open()
+                    self.driver.set_text(DIALOG, control, before)
+
+            self.driver.set_text(DIALOG, BOX_RATE, "7")
+            self.driver.set_text(DIALOG, SERVER_DOMAIN, "localhost")
+            self.driver.click(DIALOG, SHUT_DOWN, post=True)
+            self.assertEqual(self.service.wait(30), 0)
+            self.assertEqual(env.prefix.read_ini("quorveld.INI")["Options"], {
+                "ComPorts": "101990990990360", "SynchronizeClocks": "1", "LocalDir": "C:\\quorvl",
+                "Logging": "1", "BoxRate": "7", "UploadRate": "3", "Encrypt": "1",
+                "ServerDomain": "localhost", "ServerPort": str(env.server.port),
+                "IgnoreProxy": "1"})
+            lines = env.log_lines()
+            self.assertEqual(lines[-2], "=*" * 23 + "=")
+            self.assertRegex(lines[-1], r"^;Service shutdown at \d\d/\d\d/\d\d \d{4}$")
+
+    def test_ok_asks_about_no_ports_and_unwritable_files(self):
+        with ServiceEnv(settings={"ComPorts": no_comports()}) as env:
+            os.makedirs(env.prefix.unix_path("C:\\data"))
+            self.start(env)
+            self.open_dialog()
+            self.assertEqual(self.driver.list_items(DIALOG, PORT_LIST),
+                             [(name, False) for name in NINE_PORTS])
+            self.driver.set_text(DIALOG, LOCAL_DIR, "C:\\missing\\")
+
+            no_ports = "You have no COM ports selected.  Continue anyway?"
+            self.assertEqual(self.press_expecting_box(OK, "no"), no_ports)
+            self.assert_dialog_open()
+
+            self.assertEqual(self.press_expecting_box(OK, "yes"), no_ports)
+            self.assertEqual(self.answer_box("no"),
+                             "Errors encountered.\n\n"
+                             "Unable to open file for write mode:\nC:\\missing\\quorveld.log\n\n"
+                             "Unable to open file for write mode:\nC:\\missing\\quorveld.dat\n\n"
+                             "Continue anyway?")
+            self.assert_dialog_open()
+
+            self.driver.set_text(DIALOG, LOCAL_DIR, "C:\\data\\\\")
+            self.assertEqual(self.press_expecting_box(OK, "yes"), no_ports)
+            self.driver.wait_gone(DIALOG, timeout=20)
+            self.assertEqual(env.read_local("quorveld.log", "C:\\data"), b"")
+            self.assertEqual(env.read_local("quorveld.dat", "C:\\data"), b"")
+            options = env.prefix.read_ini("quorveld.INI")["Options"]
+            self.assertEqual(options["LocalDir"], "C:\\data")
+            self.assertEqual(options["ComPorts"], "990990990390")
+            self.assertIsNone(self.service.poll())
+
+    def test_box_and_server_tests(self):
+        box = BoxSimulator(clock=datetime.datetime(2007, 1, 22, 13, 5, 0))
+        settings = {"BoxRate": 1, "UploadRate": 1}
+        with ServiceEnv(boxes={0: box}, settings=settings) as env:
+            self.start(env)
+            self.open_dialog()
+            self.driver.click(DIALOG, BOX_TEST, post=True)
+            self.assertRegex(self.driver.answer("Remote Time", "ok", timeout=20),
+                             r"^The unit reports 01:0[56] Monday, January 22 2007$")
+
+            box.silent = True
+            self.open_dialog()
+            self.driver.click(DIALOG, BOX_TEST, post=True)
+            self.assertEqual(self.driver.answer("Test Failed", "ok", timeout=20),
+                             "The device is not responding.")
+
+            self.open_dialog()
+            self.driver.click(DIALOG, SERVER_TEST, post=True)
+            self.assertEqual(self.driver.answer("Trace", "ok", timeout=20),
+                             "About to call SendRequest.")
+            # The second trace box follows the first at once, under the same caption.
+            self.assertTrue(wait_for(
+                lambda: self.driver.box_text("Trace") == "SendRequest completed.", 20))
+            self.driver.answer("Trace", "ok")
+            self.assertEqual(self.driver.answer("Communication Diagnostic", "ok", timeout=20),
+                             "Communication with server is working.")
+            self.assertIsNone(self.service.poll())
+            self.assertEqual(env.prefix.read_ini("quorveld.INI")["Options"]["ComPorts"],
+                             "1990990990380")
+
+
+if __name__ == "__main__":
+    unittest.main()
