@@ -1,0 +1,456 @@
+#!/usr/bin/env python3
+"""Fault injection against the real quorveld.exe under Wine.
+
+Several simulated boxes and the stub collection server make a site. The service is driven in
+rounds (download rounds and upload rounds, since it reads its settings only at start-up); new
+hourly records are added to the boxes between rounds, and faults are injected at random but
+reproducible moments: the service killed hard, the server down, slow, failing or answering
+garbage, boxes going silent, noisy, slow to write, sending bad checksums, HASH and BITEME,
+and the cache folder's disk full. At the end the site drains without faults and every record
+the boxes ever held is reconciled against what the server received and what is still cached.
+
+    python3 tools/faults/faults.py --seed 7 --faults 20 --boxes 5
+
+Exits 0 when no record was lost or corrupted (duplicates at the server are allowed and
+counted), 1 otherwise, 2 when the drain did not finish.
+"""
+import argparse
+import collections
+import datetime
+import os
+import random
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(ROOT, "tools", "wine"))
+
+import service_env  # noqa: E402
+from service_env import (POLL_CONTINUOUSLY, UPLOAD_CONTINUOUSLY, BoxSimulator,  # noqa: E402
+                         ServiceEnv, WinePrefix, make_records, wait_for)
+from serverstub import GARBAGE, SERVER_ERROR, Reply  # noqa: E402
+
+LOCAL_DIR = r"C:\quorvl\data"
+DISK_SIZE = 64 * 1024 * 1024
+PAGE = 4096
+CLIENT_TIMEOUT = 30  # seconds the service waits for the server before giving up
+
+POLL_FAULTS = ("kill_download", "kill_random", "box_silent", "box_noise", "box_split",
+               "box_bad_checksum", "box_hash", "box_biteme", "disk_full")
+UPLOAD_FAULTS = ("kill_upload", "kill_trim", "kill_random", "server_down", "server_slow",
+                 "server_500", "server_garbage", "disk_full")
+KILLS = ("kill_download", "kill_upload", "kill_trim", "kill_random")
+ALL_FAULTS = tuple(dict.fromkeys(POLL_FAULTS + UPLOAD_FAULTS))
+
+
+def say(text):
+    print(time.strftime("%H:%M:%S"), text, flush=True)
+
+
+def box_serials(count, rng):
+    """Distinct serials that stay distinct when the scrambled form turns hex letters into
+    digits (a as 9, b as 0, ...)."""
+    serials, seen = [], set()
+    while len(serials) < count:
+        serial = "".join(rng.choice("0123456789ABCDEF") for _ in range(14))
+        image = scrambled_image(serial)
+        if image not in seen:
+            seen.add(image)
+            serials.append(serial)
+    return serials
+
+
+def scrambled_image(serial):
+    """The serial as the server reads it back from a scrambled upload."""
+    return "".join(str((ord(c) - ord("0")) % 10) for c in serial.lower())
+
+
+class Disk:
+    """A small tmpfs over the cache folder, so that the disk can be filled up on purpose.
+    Mounting needs root; without it the disk-full fault is skipped."""
+
+    def __init__(self, path):
+        self.path = path
+        self.filler = os.path.join(path, "filler.bin")
+        os.makedirs(path, exist_ok=True)
+        result = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=%d" % DISK_SIZE, "tmpfs",
+                                 path], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        self.mounted = result.returncode == 0
+        self.reason = result.stdout.decode(errors="replace").strip()
+
+    def fill(self, pages_left):
+        """Fills the disk so that only `pages_left` pages stay free."""
+        st = os.statvfs(self.path)
+        free = st.f_bavail * st.f_frsize
+        left = max(0, free - pages_left * PAGE)
+        chunk = b"\0" * (1 << 20)
+        with open(self.filler, "ab") as f:  # tmpfs takes pages when written, not when sized
+            while left > 0:
+                left -= f.write(chunk[:min(left, len(chunk))])
+
+    def empty(self):
+        if os.path.exists(self.filler):
+            os.unlink(self.filler)
+
+    def release(self):
+        if self.mounted:
+            subprocess.run(["umount", "-l", self.path])
+            self.mounted = False
+
+
+class Site:
+    """The boxes' records as generated, the service's life, and what the faults need."""
+
+    def __init__(self, seed, box_count, verbose):
+        self.rng = random.Random(seed)
+        self.verbose = verbose
+        self.serials = box_serials(box_count, self.rng)
+        self.boxes = {i: BoxSimulator(serial=s, records=[], seed=seed * 100 + i)
+                      for i, s in enumerate(self.serials)}
+        start = datetime.datetime(2020, 1, 1) + datetime.timedelta(days=self.rng.randint(0, 300))
+        self.next_hour = {i: start + datetime.timedelta(hours=self.rng.randint(0, 30))
+                          for i in self.boxes}
+        self.generated = {}  # (serial lower, yyyymmdd, hour) -> (count1, count2)
+        self.env = None
+        self.disk = None
+        self.service = None
+        self.encrypt = 0
+        self.injected = collections.Counter()
+
+    # --- records ----------------------------------------------------------------------
+    def add_records(self, index, count):
+        entries = []
+        for _ in range(count):
+            moment = self.next_hour[index]
+            c1, c2 = self.rng.randint(1, 9999), self.rng.randint(1, 9999)
+            entries.append((moment.date(), moment.hour, c1, c2))
+            key = (self.serials[index].lower(), int(moment.strftime("%Y%m%d")), moment.hour)
+            self.generated[key] = (c1, c2)
+            self.next_hour[index] = moment + datetime.timedelta(hours=1)
+        self.boxes[index].records.extend(make_records(entries))
+
+    def feed_boxes(self):
+        for index in self.boxes:
+            if self.rng.random() < 0.7:
+                self.add_records(index, self.rng.randint(1, 30))
+
+    # --- the service ------------------------------------------------------------------
+    def start(self, settings):
+        self.env.write_settings(LocalDir=LOCAL_DIR, Encrypt=self.encrypt, **settings)
+        self.service = self.env.start_service()
+
+    def stop(self):
+        """Kills the service hard, then waits until the boxes have dealt with whatever it sent
+        before it died, so that their record lists can be changed safely."""
+        if self.service is None:
+            return
+        self.service.kill()
+        self.service.wait()
+        self.service = None
+        self.wait_boxes_quiet()
+
+    def wait_boxes_quiet(self, quiet=0.4, timeout=10):
+        def settled():
+            last = [b.transcript[-1][2] for b in self.boxes.values() if b.transcript]
+            return not last or time.monotonic() - max(last) > quiet
+        wait_for(settled, timeout, interval=0.05)
+
+    def cache_bytes(self):
+        return self.env.read_local("quorveld.dat", LOCAL_DIR) or b""
+
+    def submit_count(self):
+        return sum(1 for p in self.env.server.paths() if p.startswith("/submitr"))
+
+    def log(self, text):
+        if self.verbose:
+            say(text)
+
+
+class FaultRun:
+    def __init__(self, seed, faults, box_count, long_delays, verbose):
+        self.target = faults
+        self.long_delays = long_delays
+        self.site = Site(seed, box_count, verbose)
+        self.rng = self.site.rng
+        self.rounds = 0
+        self.drained = False
+
+    # --- the whole run -----------------------------------------------------------------
+    def run(self):
+        site = self.site
+        with ServiceEnv(boxes=site.boxes, settings=POLL_CONTINUOUSLY, display=False) as env:
+            site.env = env
+            site.disk = Disk(env.local_file("", LOCAL_DIR).rstrip("/"))
+            if not site.disk.mounted:
+                print("note: cannot mount a tmpfs over the cache folder (%s); the disk-full "
+                      "fault is skipped" % (site.disk.reason or "not permitted"), flush=True)
+            try:
+                while sum(site.injected.values()) < self.target:
+                    self.round()
+                self.drain()
+            finally:
+                site.stop()
+                site.disk.release()
+            return self.report()
+
+    def kinds(self, poll):
+        kinds = POLL_FAULTS if poll else UPLOAD_FAULTS
+        if not self.site.disk.mounted:
+            kinds = tuple(k for k in kinds if k != "disk_full")
+        return kinds
+
+    def choose_faults(self, poll):
+        left = self.target - sum(self.site.injected.values())
+        chosen = []
+        for _ in range(min(left, self.rng.randint(1, 3))):
+            kind = self.rng.choice(self.kinds(poll))
+            if kind in KILLS and any(k in KILLS for k in chosen):
+                continue
+            if kind not in chosen:
+                chosen.append(kind)
+        return chosen
+
+    def round(self):
+        site = self.site
+        self.rounds += 1
+        site.feed_boxes()
+        has_records = any(b.records for b in site.boxes.values())
+        poll = has_records and (not site.cache_bytes() or self.rng.random() < 0.5)
+        site.encrypt = self.rng.randint(0, 1)
+        faults = self.choose_faults(poll)
+        site.log("round %d: %s, faults %s" % (self.rounds, "download" if poll else "upload",
+                                              ", ".join(faults)))
+        restore = [self.prepare(kind) for kind in faults]
+        site.start(POLL_CONTINUOUSLY if poll else UPLOAD_CONTINUOUSLY)
+        if "server_down" in faults:
+            self.server_down()
+        kill = next((k for k in faults if k in KILLS), None)
+        if kill:
+            getattr(self, kill)()  # waits for the moment; stop() below is the kill
+        else:
+            self.wait_round_done(poll)
+        site.stop()
+        for undo in restore:
+            if undo:
+                undo()
+        site.injected.update(faults)
+
+    # --- faults set up before the service starts ------------------------------------------
+    def prepare(self, kind):
+        """Sets up a fault that lasts the round; returns what undoes it (or None)."""
+        site, rng = self.site, self.rng
+        server = site.env.server
+        if kind.startswith("box_"):
+            index = rng.choice(list(site.boxes))
+            box = site.boxes[index]
+            n = max(1, len(box.records))
+            if kind == "box_silent":
+                box.stop_after = rng.randrange(n)
+                return lambda: setattr(box, "stop_after", None)
+            if kind == "box_noise":
+                box.noise = rng.uniform(0.1, 0.5)
+                return lambda: setattr(box, "noise", 0.0)
+            if kind == "box_split":
+                box.split_writes = rng.randint(2, 6)
+                return lambda: setattr(box, "split_writes", 1)
+            if kind == "box_bad_checksum":
+                box.bad_checksum = set(rng.sample(range(n), rng.randint(1, min(n, 4))))
+                return lambda: setattr(box, "bad_checksum", set())
+            if kind == "box_hash":
+                box.hash_at = set(rng.sample(range(n + 1), rng.randint(1, min(n + 1, 4))))
+                return lambda: setattr(box, "hash_at", set())
+            if kind == "box_biteme":
+                box.biteme_after = rng.randrange(n)
+                return lambda: setattr(box, "biteme_after", None)
+        if kind == "server_slow":
+            delay = rng.uniform(1, 8)
+            if self.long_delays and rng.random() < 0.05:
+                delay = CLIENT_TIMEOUT + rng.uniform(2, 5)
+            server.submit_reply = Reply(delay=delay)
+            return lambda: setattr(server, "submit_reply", Reply())
+        if kind == "server_500":
+            server.submit_reply = SERVER_ERROR
+            return lambda: setattr(server, "submit_reply", Reply())
+        if kind == "server_garbage":
+            server.submit_reply = GARBAGE
+            return lambda: setattr(server, "submit_reply", Reply())
+        if kind == "disk_full":
+            site.disk.fill(rng.randint(0, 2))
+            return site.disk.empty
+        return None
+
+    # --- faults that happen during the round --------------------------------------------
+    def server_down(self):
+        server = self.site.env.server
+        time.sleep(self.rng.uniform(0, 2))
+        server.refuse()
+        time.sleep(self.rng.uniform(1, 5))
+        server.resume()
+
+    def kill_download(self):
+        site = self.site
+        marks = {i: len(b.transcript) for i, b in site.boxes.items()}
+
+        def downloading():
+            return any(text == "COOL" and direction == "in"
+                       for i, b in site.boxes.items()
+                       for direction, text, _ in list(b.transcript)[marks[i]:])
+        wait_for(downloading, 30)
+        time.sleep(self.rng.uniform(0, 1.5))
+
+    def kill_upload(self):
+        site = self.site
+        server = site.env.server
+        server.submit_reply = Reply(delay=self.rng.uniform(1, 3))
+        before = site.submit_count()
+        wait_for(lambda: site.submit_count() > before, 30)
+        time.sleep(self.rng.uniform(0, 0.8))
+        # The kill happens in stop(); the reply still waiting must not slow the next round.
+        server.submit_reply = Reply()
+
+    def kill_trim(self):
+        site = self.site
+        before = site.submit_count()
+        wait_for(lambda: site.submit_count() > before, 30, interval=0.01)
+        time.sleep(self.rng.uniform(0, 0.15))
+
+    def kill_random(self):
+        time.sleep(self.rng.uniform(0.3, 6))
+
+    def wait_round_done(self, poll):
+        """Lets a round without a kill run until its work is done, or for a while."""
+        site = self.site
+        if poll:
+            total = sum(len(b.records) for b in site.boxes.values())
+            wait_for(lambda: not any(b.records for b in site.boxes.values()),
+                     min(30, 4 + 0.2 * total), interval=0.2)
+        else:
+            wait_for(lambda: not site.cache_bytes(), self.rng.uniform(2, 10), interval=0.2)
+
+    # --- the end ------------------------------------------------------------------------
+    def drain(self):
+        site = self.site
+        site.disk.empty()
+        site.env.server.resume()
+        site.env.server.submit_reply = Reply()
+        site.encrypt = 0
+        say("drain: %d rounds done; polling until every box is cleared ..." % self.rounds)
+        total = sum(len(b.records) for b in site.boxes.values())
+        site.start(POLL_CONTINUOUSLY)
+        boxes_done = wait_for(lambda: not any(b.records for b in site.boxes.values()),
+                              60 + 0.3 * total, interval=0.2)
+        site.stop()
+        say("drain: uploading until the cache is empty ...")
+        lines = site.cache_bytes().count(b"\n")
+        site.start(UPLOAD_CONTINUOUSLY)
+        cache_done = wait_for(lambda: not site.cache_bytes(), 60 + 0.1 * lines, interval=0.2)
+        site.stop()
+        self.drained = bool(boxes_done) and bool(cache_done)
+
+    def report(self):
+        site = self.site
+        received = reconcile(site)
+        lost = [k for k in site.generated if k not in received.delivered
+                and k not in received.cached and k not in received.on_boxes]
+        duplicated = sum(n - 1 for n in received.delivered.values() if n > 1)
+        print()
+        print("Reconciliation (%d boxes, %d rounds)" % (len(site.boxes), self.rounds))
+        rows = [("records generated", len(site.generated)),
+                ("delivered", len(received.delivered)),
+                ("still cached", len(received.cached)),
+                ("still on the boxes", len(received.on_boxes)),
+                ("lost", len(lost)),
+                ("corrupted", len(received.corrupted)),
+                ("duplicated at the server", duplicated),
+                ("batches received", received.batches),
+                ("undecodable requests", received.undecodable)]
+        for name, value in rows:
+            print("  %-26s %8d" % (name, value))
+        print()
+        print("Faults injected: %d" % sum(site.injected.values()))
+        for kind in ALL_FAULTS:
+            if site.injected[kind]:
+                print("  %-26s %8d" % (kind, site.injected[kind]))
+        for key in lost[:10]:
+            print("lost:", key, site.generated[key])
+        for entry in received.corrupted[:10]:
+            print("corrupted:", entry)
+        if not self.drained:
+            print("the drain did not finish: the service never emptied the boxes or the cache")
+            return 2
+        return 1 if lost or received.corrupted or received.undecodable else 0
+
+
+class Received:
+    def __init__(self):
+        self.delivered = collections.Counter()  # key -> batches that carried it exactly
+        self.cached = set()
+        self.on_boxes = set()
+        self.corrupted = []  # (where, key, what arrived, what was counted)
+        self.batches = 0
+        self.undecodable = 0
+
+
+def reconcile(site):
+    """What reached the server, what is left in the cache and on the boxes, by record key."""
+    out = Received()
+    by_image = {scrambled_image(s): s.lower() for s in site.serials}
+    for request in site.env.server.requests:
+        if request.error:
+            out.undecodable += 1
+        batch = request.batch
+        if batch is None:
+            continue
+        out.batches += 1
+        serial = by_image.get(batch.serial) if batch.scrambled else batch.serial
+        for hour, pair in enumerate(batch.hours):
+            if pair == (0, 0):
+                continue
+            key = (serial, int(batch.date), hour)
+            if site.generated.get(key) == pair:
+                out.delivered[key] += 1
+            else:
+                out.corrupted.append(("server", key, pair, site.generated.get(key)))
+    for line in site.cache_bytes().decode("latin-1").splitlines():
+        parts = line.split(",")
+        try:
+            key = (parts[0], int(parts[1]), int(parts[2]))
+            pair = (int(parts[3]), int(parts[4]))
+        except (IndexError, ValueError):
+            out.corrupted.append(("cache", line, None, None))
+            continue
+        if site.generated.get(key) == pair:
+            out.cached.add(key)
+        else:
+            out.corrupted.append(("cache", key, pair, site.generated.get(key)))
+    for index, box in site.boxes.items():
+        for r in box.records:
+            out.on_boxes.add((site.serials[index].lower(), r.year * 10000 + r.month * 100 + r.day,
+                              r.hour))
+    return out
+
+
+def main(argv=None):
+    p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    p.add_argument("--seed", type=int, default=1)
+    p.add_argument("--faults", type=int, default=20, help="faults to inject before the drain")
+    p.add_argument("--boxes", type=int, default=5)
+    p.add_argument("--long-delays", action="store_true",
+                   help="now and then let the server answer after the client's time-out")
+    p.add_argument("--bin", default=service_env.WIN_BIN, help="folder of quorveld.exe")
+    p.add_argument("--template", default=service_env.TEMPLATE, help="Wine prefix template")
+    p.add_argument("--verbose", action="store_true", help="print every round")
+    args = p.parse_args(argv)
+    service_env.WIN_BIN, service_env.TEMPLATE = args.bin, args.template
+    if not os.path.isdir(args.template):
+        say("making the Wine prefix template %s ..." % args.template)
+        WinePrefix.create_template(args.template)
+    say("fault run: seed %d, %d faults, %d boxes" % (args.seed, args.faults, args.boxes))
+    run = FaultRun(args.seed, args.faults, args.boxes, args.long_delays, args.verbose)
+    return run.run()
+
+
+if __name__ == "__main__":
+    sys.exit(main())
