@@ -202,6 +202,9 @@ class CollectionServer:
         self.ping_status = ping_status
         self.submit_reply = submit_reply or Reply()
         self.verbose = verbose
+        # Called with each Request before it is answered, on the server's thread: lets a
+        # test look at the client's files while the client waits for the reply.
+        self.on_request = None
         self.requests: List[Request] = []
         self._queue: List[Reply] = []
         self._lock = threading.Lock()
@@ -279,6 +282,8 @@ class CollectionServer:
                 request.batch = decode_submit(path)
             except DecodeError as e:
                 request.error = str(e)
+        if self.on_request:
+            self.on_request(request)
         with self._changed:
             self.requests.append(request)
             self._changed.notify_all()
