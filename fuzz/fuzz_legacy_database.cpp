@@ -12,6 +12,7 @@
 // Checks: a merge that reports nothing done changed nothing; one that did keeps the 14 other
 // header bytes and every record of other days, and leaves each hour of the batch day with
 // exactly the total the old records and the batch give.
+#include <array>
 #include <cstring>
 #include <fstream>
 #include <optional>
@@ -71,14 +72,14 @@ bool OfDay(const Slot& s, const Day& day) {
   return year == day.year && s.month == day.month && s.day == day.day && s.hour < kHours;
 }
 
-// The last of records 1..count of the day and hour, as the legacy application sees them.
-std::optional<std::uint32_t> LastOfHour(const std::string& file, std::uint32_t count,
-                                        const Day& day, int hour) {
-  std::optional<std::uint32_t> last;
+// For each hour, the last of records 1..count of the day, as the legacy application sees them.
+using HourIndex = std::array<std::optional<std::uint32_t>, kHours>;
+HourIndex LastOfDay(const std::string& file, std::uint32_t count, const Day& day) {
+  HourIndex last;
   const std::size_t slotsInFile = file.size() < 16 ? 0 : (file.size() - 16) / 8;
   for (std::uint32_t k = 1; k <= count && k <= slotsInFile; ++k) {
     const auto s = SlotAt(file, k);
-    if (s && OfDay(*s, day) && s->hour == hour) last = k;
+    if (s && OfDay(*s, day)) last[s->hour] = k;
   }
   return last;
 }
@@ -121,10 +122,11 @@ Day FixedDay() {
 // Every hour of the batch day ends with the total the old records and the batch give.
 void CheckDay(const std::string& before, const std::string& after, const Day& day) {
   std::uint32_t count = Get16(before, 0);
-  const std::uint32_t oldCount = count;
+  const HourIndex oldIndex = LastOfDay(before, count, day);
+  const HourIndex newIndex = LastOfDay(after, Get16(after, 0), day);
   for (int h = 0; h < kHours; ++h) {
     const std::uint32_t sum = day.count1[h] + day.count2[h];
-    const auto old = LastOfHour(before, oldCount, day, h);
+    const auto old = oldIndex[h];
     std::optional<std::uint16_t> expected;
     if (old) {
       const std::uint16_t total = SlotAt(before, *old)->total;
@@ -134,7 +136,7 @@ void CheckDay(const std::string& before, const std::string& after, const Day& da
       expected = static_cast<std::uint16_t>(sum);
       ++count;
     }
-    const auto now = LastOfHour(after, Get16(after, 0), day, h);
+    const auto now = newIndex[h];
     FUZZ_CHECK(now.has_value() == expected.has_value(), "hour %d: record %s, expected %s", h,
                now ? "present" : "missing", expected ? "one" : "none");
     if (now)
