@@ -1,7 +1,6 @@
 """Box polls under Wine against simulated boxes on pseudo-terminals: what reaches the cache,
 what the boxes are told, and what the log says."""
 import datetime
-import re
 import unittest
 
 from harness import (POLL_CONTINUOUSLY, UPLOAD_CONTINUOUSLY, BoxSimulator, Reply, ServiceEnv,
@@ -79,7 +78,10 @@ class BoxLinkTest(ServiceTestCase):
 
     def test_rejected_record_silent_box_and_box_that_stops(self):
         records = generate_records(1, seed=3)
-        resent = BoxSimulator(serial="11111111111111", records=records, bad_checksum={3})
+        # This one also asks for the acknowledgement of record 1 again, and sends every line
+        # in three pieces.
+        resent = BoxSimulator(serial="11111111111111", records=records, bad_checksum={3},
+                              hash_at={2}, split_writes=3)
         silent = BoxSimulator(serial="22222222222222", silent=True)
         stopping = BoxSimulator(serial="33333333333333", records=generate_records(1, seed=4),
                                 stop_after=5)
@@ -98,11 +100,12 @@ class BoxLinkTest(ServiceTestCase):
                             + env.log_text()[-3000:])
             sections = port_sections(env.log_lines())
 
-            with self.subTest("a bad checksum is answered BUMMER and the record comes again"):
-                self.assertEqual(resent.sent()[4:6], [record_line(records[3], bad_checksum=True),
+            with self.subTest("a bad checksum is answered BUMMER, HASH gets the last command again"):
+                self.assertEqual(resent.sent()[3:7], ["HASH", record_line(records[2]),
+                                                      record_line(records[3], bad_checksum=True),
                                                       record_line(records[3])])
-                self.assertEqual(resent.received()[:7],
-                                 ["SSSN", "SSDD", "COOL", "COOL", "COOL", "BUMMER", "COOL"])
+                self.assertEqual(resent.received()[:8],
+                                 ["SSSN", "SSDD", "COOL", "COOL", "COOL", "COOL", "BUMMER", "COOL"])
                 log = sections[0]
                 self.assertEqual(log[4:7], record_log_lines(records)[:3])
                 self.assertEqual(log[7], ": Bad checksum.")
