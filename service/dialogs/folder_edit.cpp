@@ -16,7 +16,9 @@ constexpr UINT_PTR kSubclassId = 1;
 constexpr const char* kReducedStateProperty = "quorvel.FolderDialogState";
 constexpr const char* kPlaceholderFileName = "Junk";
 
-int PlatformMajorVersion() { return LOBYTE(LOWORD(GetVersion())); }
+int PlatformMajorVersion() {
+  return LOBYTE(LOWORD(GetVersion()));
+}
 
 bool IsInputMessage(UINT message) {
   return (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) ||
@@ -131,12 +133,15 @@ bool FolderBrowser::BrowseReduced(std::string& path, HWND owner, const std::stri
   return true;
 }
 
-FolderButton::~FolderButton() { Detach(); }
+FolderButton::~FolderButton() {
+  Detach();
+}
 
 void FolderButton::Attach(HWND button, FolderEdit* edit) {
   hwnd_ = button;
   edit_ = edit;
-  SetWindowSubclass(hwnd_, &FolderButton::Procedure, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+  SetWindowSubclass(hwnd_, &FolderButton::Procedure, kSubclassId,
+                    reinterpret_cast<DWORD_PTR>(this));
 }
 
 void FolderButton::Detach() {
@@ -172,7 +177,11 @@ void FolderButton::CreateTip() {
 void FolderButton::RelayToTip(UINT message, WPARAM wParam, LPARAM lParam) {
   if (!tooltip_) return;
   const DWORD position = GetMessagePos();
-  MSG msg{hwnd_, message, wParam, lParam, static_cast<DWORD>(GetMessageTime()),
+  MSG msg{hwnd_,
+          message,
+          wParam,
+          lParam,
+          static_cast<DWORD>(GetMessageTime()),
           {static_cast<short>(LOWORD(position)), static_cast<short>(HIWORD(position))}};
   SendMessageA(tooltip_, TTM_RELAYEVENT, 0, reinterpret_cast<LPARAM>(&msg));
 }
@@ -189,7 +198,9 @@ LRESULT CALLBACK FolderButton::Procedure(HWND hwnd, UINT message, WPARAM wParam,
   return DefSubclassProc(hwnd, message, wParam, lParam);
 }
 
-FolderEdit::~FolderEdit() { Detach(); }
+FolderEdit::~FolderEdit() {
+  Detach();
+}
 
 bool FolderEdit::Attach(HWND dialog, int controlId, int flags, const std::string& title) {
   flags_ = flags;
@@ -222,9 +233,13 @@ void FolderEdit::Browse() {
   if (FolderBrowser().Browse(path, hwnd_, flags_ & 1, title_)) SetWindowTextA(hwnd_, path.c_str());
 }
 
-std::string FolderEdit::ButtonCaption() const { return ResourceString(IDS_FOLDER_BUTTON); }
+std::string FolderEdit::ButtonCaption() const {
+  return ResourceString(IDS_FOLDER_BUTTON);
+}
 
-std::string FolderEdit::ButtonTip() const { return ResourceString(IDS_FOLDER_TIP); }
+std::string FolderEdit::ButtonTip() const {
+  return ResourceString(IDS_FOLDER_TIP);
+}
 
 int FolderEdit::ButtonWidth(HWND parent, const RECT& editRect) const {
   HDC dc = GetDC(parent);
@@ -255,11 +270,11 @@ HWND FolderEdit::CreateButton() {
   SetWindowPos(hwnd_, nullptr, 0, 0, rect.right - rect.left - width - 1, height,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_SHOWWINDOW);
   const std::string caption = ButtonCaption();
-  HWND button = CreateWindowExA(
-      0, "BUTTON", caption.c_str(), WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_PUSHBUTTON,
-      rect.right - width, rect.top, width, height, parent,
-      reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_FOLDER_BUTTON)), GetModuleHandleA(nullptr),
-      nullptr);
+  HWND button = CreateWindowExA(0, "BUTTON", caption.c_str(),
+                                WS_CHILD | WS_VISIBLE | WS_GROUP | WS_TABSTOP | BS_PUSHBUTTON,
+                                rect.right - width, rect.top, width, height, parent,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_FOLDER_BUTTON)),
+                                GetModuleHandleA(nullptr), nullptr);
   if (!button) return nullptr;
   // Right after the edit in the window order, so the tab key moves from the edit to it.
   SetWindowPos(button, hwnd_, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);

@@ -36,8 +36,8 @@ class FolderButton {
   void OnClicked();
 
  private:
-  static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                    UINT_PTR, DWORD_PTR self);
+  static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                    DWORD_PTR self);
   void CreateTip();
   void RelayToTip(UINT message, WPARAM wParam, LPARAM lParam);
   void Detach();
@@ -71,8 +71,8 @@ class FolderEdit {
   virtual HWND CreateButton();
 
  private:
-  static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
-                                    UINT_PTR, DWORD_PTR self);
+  static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                                    DWORD_PTR self);
   int ButtonWidth(HWND parent, const RECT& editRect) const;
   void Detach();
 

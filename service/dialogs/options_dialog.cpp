@@ -122,8 +122,8 @@ bool OptionsDialog::ReadPortSelection() {
                                          reinterpret_cast<LPARAM>(positions.data()));
     for (LRESULT i = 0; i < fetched; ++i) {
       // Item data is stored as a signed int: port 0 was listed as -1.
-      const auto data = static_cast<int>(SendMessageA(list, LB_GETITEMDATA,
-                                                      static_cast<WPARAM>(positions[i]), 0));
+      const auto data = static_cast<int>(
+          SendMessageA(list, LB_GETITEMDATA, static_cast<WPARAM>(positions[i]), 0));
       selectedData.push_back(data);
     }
   }

@@ -10,7 +10,8 @@ from guidriver import GuiDriverError  # importable once harness has set the path
 DIALOG = "quorveld"
 SERVICE_WINDOW = "Quorvel Service"
 ABOUT = "About quorveld"
-OK, SHUT_DOWN, BOX_TEST, SERVER_TEST = 1, 1000, 1014, 1016
+BROWSER = "Browse for Folder"
+OK, CANCEL, SHUT_DOWN, BOX_TEST, SERVER_TEST, FOLDER_BUTTON = 1, 2, 1000, 1014, 1016, 100
 PORT_LIST, BOX_RATE, SERVER_DOMAIN, UPLOAD_RATE, LOCAL_DIR, SERVER_PORT = (
     1001, 1004, 1007, 1008, 1011, 1013)
 SC_CLOSE = 0xF060
@@ -72,6 +73,15 @@ class OptionsDialogTest(ServiceTestCase):
         """Presses a dialog button that brings up a message box; gives the box's text."""
         self.driver.click(DIALOG, button, post=True)
         return self.answer_box(answer)
+
+    def browse_and_press(self, button):
+        """Opens the folder browser with the "..." button, presses OK or Cancel in it and
+        gives the folder field's text afterwards."""
+        self.driver.click(DIALOG, FOLDER_BUTTON, post=True)
+        self.driver.wait_window(BROWSER)
+        self.driver.click(BROWSER, button, post=True)
+        self.driver.wait_gone(BROWSER)
+        return self.text(LOCAL_DIR)
 
     def assert_dialog_open(self):
         self.assertTrue(self.driver.exists(DIALOG))
@@ -140,7 +150,11 @@ class OptionsDialogTest(ServiceTestCase):
             self.open_dialog()
             self.assertEqual(self.driver.list_items(DIALOG, PORT_LIST),
                              [(name, False) for name in NINE_PORTS])
+            # The folder browser starts at the field's folder; cancelling keeps the text.
+            self.driver.set_text(DIALOG, LOCAL_DIR, "C:\\windows\\system32")
+            self.assertEqual(self.browse_and_press(OK), "C:\\windows\\system32")
             self.driver.set_text(DIALOG, LOCAL_DIR, "C:\\missing\\")
+            self.assertEqual(self.browse_and_press(CANCEL), "C:\\missing\\")
 
             no_ports = "You have no COM ports selected.  Continue anyway?"
             self.assertEqual(self.press_expecting_box(OK, "no"), no_ports)

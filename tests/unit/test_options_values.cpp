@@ -100,9 +100,13 @@ TEST_CASE("OK's file check opens both files for appending in the chosen folder")
     const std::string missing = dir.ServicePath() + "\\absent";
     CHECK(CheckLocalFiles(*MakeSystemFileSystem(), missing) ==
           "Errors encountered.\n\n"
-          "Unable to open file for write mode:\n" + missing + "\\quorveld.log\n\n"
-          "Unable to open file for write mode:\n" + missing + "\\quorveld.dat\n\n"
-          "Continue anyway?");
+          "Unable to open file for write mode:\n" +
+              missing +
+              "\\quorveld.log\n\n"
+              "Unable to open file for write mode:\n" +
+              missing +
+              "\\quorveld.dat\n\n"
+              "Continue anyway?");
     CHECK_FALSE(std::filesystem::exists(dir.File("absent")));
   }
 }
