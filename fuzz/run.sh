@@ -25,8 +25,13 @@ cmake --build "$build" --target fuzz_targets -j2 >/dev/null || {
 }
 
 work=${QUORVEL_FUZZ_KEEP:-$(mktemp -d "${TMPDIR:-/tmp}/quorvel-fuzz.XXXXXX")}
-# The targets' own temporary files go to memory when the machine has it.
-[[ -d /dev/shm && -w /dev/shm ]] && export TMPDIR=/dev/shm
+# The targets' own temporary files go to memory when the machine has it, into a folder
+# removed at the end whatever happens (a target that stops on a finding leaves its files).
+scratch_parent=$work
+[[ -d /dev/shm && -w /dev/shm ]] && scratch_parent=/dev/shm
+TMPDIR=$(mktemp -d "$scratch_parent/quorvel-fuzz-scratch.XXXXXX") || exit 2
+export TMPDIR
+trap 'rm -rf "$TMPDIR"' EXIT
 export ASAN_OPTIONS=detect_leaks=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # No parser needs more than a few megabytes; a bigger allocation is a finding in itself.
