@@ -91,14 +91,17 @@ unsigned FullYear(std::uint16_t stored) {
   return stored < 1990 ? stored + 2000u : stored;
 }
 
-// For each hour of the batch day, the number of the last slot holding it; 0 for none.
-// Slot numbers are kept whole: cut to 16 bits they would point at some other day's record.
-std::array<std::uint32_t, kHours> IndexDay(std::FILE* file, const BatchDate& date) {
+// For each hour of the batch day, the number of the last record holding it; 0 for none.
+// Only the `count` records the header counts are looked at: a slot past them (the zero
+// records, or anything left behind) is overwritten by the append, so counts added to it
+// would be lost.
+std::array<std::uint32_t, kHours> IndexDay(std::FILE* file, const BatchDate& date,
+                                           std::uint32_t count) {
   std::array<std::uint32_t, kHours> index{};
   if (std::fseek(file, kHeaderSize, SEEK_SET) != 0) return index;
   RecordBytes bytes;
-  for (std::uint32_t slot = 1; std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
-       ++slot) {
+  for (std::uint32_t slot = 1;
+       slot <= count && std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size(); ++slot) {
     const HourRecord r = Decode(bytes);
     if (FullYear(r.year) == date.year && r.month == date.month && r.day == date.day &&
         r.hour < kHours)
@@ -133,14 +136,16 @@ bool MergeIntoLegacyDatabase(const UploadBatch& batch, ProfileStore& profiles, F
   profiles.WriteString(kLegacyProfile, "Communication", "Port", "668");
 
   std::FILE* file = database.get();
-  // Without a whole header there is no record count to trust; leave such a file alone.
+  // Without a whole header, or with a record count the file does not hold, there is no
+  // count to trust: appending would write past the end and count stray bytes as records.
   unsigned char header[2];
-  if (std::fseek(file, 0, SEEK_END) != 0 || std::ftell(file) < kHeaderSize ||
-      !ReadAt(file, 0, header, sizeof header))
-    return false;
+  if (std::fseek(file, 0, SEEK_END) != 0) return false;
+  const long size = std::ftell(file);
+  if (size < kHeaderSize || !ReadAt(file, 0, header, sizeof header)) return false;
   std::uint32_t count = Get16(header);
+  if (size < kHeaderSize + kRecordSize * static_cast<long>(count)) return false;
 
-  const auto index = IndexDay(file, date);
+  const auto index = IndexDay(file, date, count);
   for (int h = 0; h < kHours; ++h) {
     const auto sum = static_cast<std::int32_t>(Count1Sum(batch, h) + Count2Sum(batch, h));
     if (index[h] != 0 && sum > 0) AddToExisting(file, index[h], sum);

@@ -150,14 +150,25 @@ TEST_CASE("short and oversized database files are handled without damage") {
     CHECK(db.Merge(Batch({{13, 1, 0}, {14, 1, 0}})));
     CHECK(db.Content() == Database(2, {{11, 1, 22, 7, 13}, {1, 1, 22, 7, 14}}) + kZeroRecords);
   }
-  SUBCASE("slots beyond 65535 are addressed in full, and a full count does not wrap") {
-    std::vector<Record> records(65540, kOtherDay);
-    records[65540 - 1] = {10, 1, 22, 7, 13};  // slot 65540; cut to 16 bits it would be slot 4
+  SUBCASE("a full database takes no more records and its count does not wrap") {
+    std::vector<Record> records(0xFFFF, kOtherDay);
+    records[0xFFFF - 1] = {10, 1, 22, 7, 13};
     db.dir.Write("counts.db", Database(0xFFFF, records));
     CHECK(db.Merge(Batch({{13, 5, 0}, {2, 1, 0}})));
-    records[65540 - 1].total = 15;
-    records[65536 - 1] = records[65537 - 1] = {0, 0, 0, 0, 0};  // the two closing records
-    CHECK(db.Content() == Database(0xFFFF, records));
+    records[0xFFFF - 1].total = 15;
+    CHECK(db.Content() == Database(0xFFFF, records) + kZeroRecords);
+  }
+  SUBCASE("a record past the counted ones is not updated: the append overwrites it") {
+    // Counts added to the stray record at slot 2 would vanish under the new record 2.
+    db.dir.Write("counts.db", Database(1, {kOtherDay, {10, 1, 22, 7, 13}}));
+    CHECK(db.Merge(Batch({{13, 5, 1}})));
+    CHECK(db.Content() == Database(2, {kOtherDay, {6, 1, 22, 7, 13}}) + kZeroRecords);
+  }
+  SUBCASE("a count the file does not hold: left as it is") {
+    const std::string file = Database(5, {kOtherDay});
+    db.dir.Write("counts.db", file);
+    CHECK_FALSE(db.Merge(Batch({{13, 1, 1}})));
+    CHECK(db.Content() == file);
   }
 }
 
