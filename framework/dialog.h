@@ -52,6 +52,9 @@ class Dialog {
   HWND Item(int controlId) const { return GetDlgItem(hwnd_, controlId); }
   // Caption of the field exchange's message boxes: the program file's name without extension.
   static std::string ProgramTitle();
+  // While the dialog is minimised, paints `icon` centred on the platform's icon background
+  // and gives true; otherwise paints nothing and gives false (default painting applies).
+  bool PaintIconWhenMinimised(HICON icon);
 
  protected:
   // Default: shows the fields; true lets the dialog manager focus the first tab stop.

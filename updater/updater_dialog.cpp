@@ -47,26 +47,12 @@ void UpdaterDialog::DoDataExchange(framework::FieldExchange& exchange) {
 INT_PTR UpdaterDialog::HandleMessage(UINT message, WPARAM, LPARAM) {
   switch (message) {
     case WM_PAINT:
-      return PaintMinimisedIcon() ? TRUE : FALSE;
+      return PaintIconWhenMinimised(icon_) ? TRUE : FALSE;
     case WM_QUERYDRAGICON:
       return reinterpret_cast<INT_PTR>(icon_);
     default:
       return FALSE;
   }
-}
-
-bool UpdaterDialog::PaintMinimisedIcon() {
-  if (!IsIconic(Handle())) return false;
-  PAINTSTRUCT paint;
-  HDC dc = BeginPaint(Handle(), &paint);
-  SendMessageA(Handle(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-  RECT client;
-  GetClientRect(Handle(), &client);
-  const int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
-  const int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
-  DrawIcon(dc, x, y, icon_);
-  EndPaint(Handle(), &paint);
-  return true;
 }
 
 void UpdaterDialog::AddStatusLine(const std::string& line) {

@@ -40,7 +40,6 @@ class UpdaterDialog : public framework::Dialog, public UpdateHost {
 
  private:
   void UseFixedPitchStatusFont();
-  bool PaintMinimisedIcon();
 
   std::string statusText_;
   HICON icon_;

@@ -44,7 +44,6 @@ class OptionsDialog : public framework::Dialog {
   bool ReadPortSelection();
   void CloseWith(int result);
   bool Ask(const std::string& question);
-  bool PaintMinimised();
 
   OptionsValues& values_;
   FileSystem& files_;
@@ -174,27 +173,12 @@ INT_PTR OptionsDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
       AboutDialog::Show(Handle());
       return TRUE;
     case WM_PAINT:
-      return PaintMinimised() ? TRUE : FALSE;
+      return PaintIconWhenMinimised(icon_) ? TRUE : FALSE;
     case WM_QUERYDRAGICON:
       return reinterpret_cast<INT_PTR>(icon_);
     default:
       return Dialog::HandleMessage(message, wParam, lParam);
   }
-}
-
-// A minimised dialog shows its icon centred on the platform's icon background.
-bool OptionsDialog::PaintMinimised() {
-  if (!IsIconic(Handle())) return false;
-  PAINTSTRUCT paint;
-  HDC dc = BeginPaint(Handle(), &paint);
-  SendMessageA(Handle(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-  RECT client;
-  GetClientRect(Handle(), &client);
-  const int x = (client.right - client.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
-  const int y = (client.bottom - client.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
-  DrawIcon(dc, x, y, icon_);
-  EndPaint(Handle(), &paint);
-  return true;
 }
 
 }  // namespace
