@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "service/upload/hex_digit.h"
+
 namespace quorvel {
 namespace {
 
@@ -27,18 +29,11 @@ struct HourRecord {
 
 using RecordBytes = std::array<unsigned char, kRecordSize>;
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Up to `width` leading digits at `at` in `base`; 0 when there are none.
 std::uint32_t BatchNumber(const UploadBatch& batch, std::size_t at, std::size_t width, int base) {
   std::uint32_t value = 0;
   for (std::size_t i = at; i < at + width && i < UploadBatch::kLength; ++i) {
-    const int digit = HexValue(batch.text[i]);
+    const int digit = HexDigitValue(batch.text[i]);
     if (digit < 0 || digit >= base) break;
     value = value * static_cast<std::uint32_t>(base) + static_cast<std::uint32_t>(digit);
   }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "service/upload/hex_digit.h"
+
 namespace quorvel {
 namespace {
 
@@ -23,13 +25,6 @@ struct CacheFields {
   std::uint32_t count2 = 0;
 };
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // One unsigned number at `pos` (blanks before it skipped); false when no digit is there.
 // Like the C runtime's scanner the value wraps instead of failing on overflow.
 template <typename T>
@@ -38,7 +33,7 @@ bool ScanNumber(const std::string& line, std::size_t& pos, int base, T& value) {
   T result = 0;
   const std::size_t start = pos;
   for (; pos < line.size(); ++pos) {
-    const int digit = HexValue(line[pos]);
+    const int digit = HexDigitValue(line[pos]);
     if (digit < 0 || digit >= base) break;
     result = static_cast<T>(result * static_cast<T>(base) + static_cast<T>(digit));
   }
