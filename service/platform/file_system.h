@@ -1,6 +1,7 @@
 #pragma once
 // Files as the service uses them. Paths are written with backslashes, as on the PC;
 // the POSIX implementation (native tests) maps them to slashes.
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -28,6 +29,8 @@ class FileSystem {
   virtual bool Replace(const std::string& source, const std::string& target) = 0;
   // Deletes a file; true when it is gone.
   virtual bool Remove(const std::string& path) = 0;
+  // Cuts the file at `path` down to its first `size` bytes; true when it is that long.
+  virtual bool Truncate(const std::string& path, std::int64_t size) = 0;
 };
 
 // The file system of the platform this is built for.

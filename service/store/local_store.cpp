@@ -64,7 +64,9 @@ bool LocalStore::OpenCache(bool forWriting) {
   cache_ = files_.Open(CachePath(), forWriting ? kCacheWriteMode : kCacheReadMode,
                        /*denyWrite=*/true);
   cacheForWriting_ = forWriting;
-  return cache_ != nullptr;
+  if (!cache_) return false;
+  wholeLinesEnd_ = std::fseek(cache_.get(), 0, SEEK_END) == 0 ? std::ftell(cache_.get()) : -1;
+  return true;
 }
 
 bool LocalStore::CloseCache() {
@@ -76,7 +78,21 @@ bool LocalStore::CloseCache() {
 bool LocalStore::AppendCacheLine(const std::string& line) {
   if (!cache_) return false;
   const bool written = WriteAll(cache_.get(), line + "\n");
-  return std::fflush(cache_.get()) == 0 && written;
+  if (std::fflush(cache_.get()) == 0 && written) {
+    wholeLinesEnd_ += static_cast<long>(line.size() + 1);
+    return true;
+  }
+  CutBackToWholeLines();
+  return false;
+}
+
+void LocalStore::CutBackToWholeLines() {
+  // A write that failed part way (a full disk takes what fits) leaves the start of a line
+  // without its line feed; the next line appended would run into it and both records would
+  // read wrongly. Closing first lets the runtime write or drop what it still buffers, so
+  // nothing lands after the cut; the stream is then opened again for the next line.
+  CloseCache();
+  if (wholeLinesEnd_ >= 0 && files_.Truncate(CachePath(), wholeLinesEnd_)) OpenCache(true);
 }
 
 bool LocalStore::CommitCache() {

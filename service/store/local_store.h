@@ -25,7 +25,9 @@ class LocalStore {
   bool CloseCache();                // true when a cache was open and has been closed
   bool IsCacheOpen() const { return cache_ != nullptr; }
   bool IsCacheOpenForWriting() const { return cache_ != nullptr && cacheForWriting_; }
-  // Appends `line` and a line feed and flushes; false when closed or the write failed.
+  // Appends `line` and a line feed and flushes; false when closed or the write failed. A
+  // failed append leaves nothing of its line behind: the cache is cut back to the end of
+  // its last whole line and opened again, or stays closed when that is not possible.
   bool AppendCacheLine(const std::string& line);
   // Pushes the cache to the disk; false when closed or the platform failed.
   bool CommitCache();
@@ -37,11 +39,14 @@ class LocalStore {
   std::string ListPath() const;
 
  private:
+  void CutBackToWholeLines();
+
   const Settings& settings_;
   FileSystem& files_;
   FileHandle log_;
   FileHandle cache_;
   bool cacheForWriting_ = false;
+  long wholeLinesEnd_ = -1;  // cache size after the last whole line; -1 when unknown
 };
 
 }  // namespace quorvel

@@ -41,6 +41,9 @@ class FaultyFiles : public FileSystem {
     return real_.Replace(source, target);
   }
   bool Remove(const std::string& path) override { return real_.Remove(path); }
+  bool Truncate(const std::string& path, std::int64_t size) override {
+    return real_.Truncate(path, size);
+  }
 
   bool cacheOpenFails = false;
   bool cacheWritesFail = false;

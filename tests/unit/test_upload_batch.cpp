@@ -36,6 +36,9 @@ class FailingFileSystem : public FileSystem {
     return !replaceFails && real_.Replace(source, target);
   }
   bool Remove(const std::string& path) override { return real_.Remove(path); }
+  bool Truncate(const std::string& path, std::int64_t size) override {
+    return real_.Truncate(path, size);
+  }
   bool commitFails = false;
   bool replaceFails = false;
 

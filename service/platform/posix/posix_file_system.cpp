@@ -29,6 +29,9 @@ class PosixFileSystem : public FileSystem {
   bool Remove(const std::string& path) override {
     return std::remove(HostPath(path).c_str()) == 0;
   }
+  bool Truncate(const std::string& path, std::int64_t size) override {
+    return truncate(HostPath(path).c_str(), static_cast<off_t>(size)) == 0;
+  }
 };
 
 }  // namespace
