@@ -93,6 +93,7 @@ class BoxLink {
   // A record of this download passed its tests but is not in the cache: the unit must keep
   // its memory.
   bool recordsNotStored_ = false;
+  bool downloadAbortShowing_ = false;  // the "Download Aborted" box waits for the operator
 
   std::array<char, kReceiveBufferSize> receiveBuffer_{};
   int receiveWritePos_ = 0;

@@ -142,8 +142,14 @@ void BoxLink::OnDownloadLine(const char* line) {
   } else if (IsKeyword(line, "BITEME")) {
     store_.WriteLogLine(";Error downloading data. The data download is incomplete.");
     EndExchange();
+    // Ticks, and with them the next polls, go on while the box is open. A unit that keeps
+    // breaking off would stack one more box on every poll until the thread's stack ran out,
+    // so a second one is not shown while the first waits for the operator.
+    if (downloadAbortShowing_) return;
+    downloadAbortShowing_ = true;
     platform_.notifier.Show("The data download is incomplete.", "Download Aborted",
                             MessageIcon::Exclamation, MessageOwner::ServiceWindow);
+    downloadAbortShowing_ = false;
   } else if (IsKeyword(line, "BUMMER")) {
     store_.WriteLogLine(";Error downloading data.");
     EndExchange();

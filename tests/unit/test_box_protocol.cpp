@@ -230,6 +230,28 @@ TEST_CASE("the unit breaking off a download ends it without clearing") {
     CHECK(f.Boxes()[0].icon == MessageIcon::Exclamation);
     CHECK(f.Boxes()[0].owner == MessageOwner::ServiceWindow);
   }
+  SUBCASE("BITEME again while the first box is open shows no second box") {
+    // Three downloads, each breaking off after its first record.
+    f.Answer("SSSN", {kSerialReply, kSerialReply});
+    f.Answer("SSDD", {std::string(kRecord1) + "\r", std::string(kRecord1) + "\r"});
+    f.Answer("COOL", {"BITEME\r", "BITEME\r", "BITEME\r"});
+    int shown = 0;
+    f.fakes.notifier.onShow = [&](const auto&) {
+      if (shown++ > 0) return;
+      f.StartDownloadExchange();  // the next poll, run by a tick inside the open box
+      f.RunExchange();
+    };
+    f.StartDownloadExchange();
+    f.RunExchange();
+    CHECK(f.Boxes().size() == 1);
+    const std::string aborted = ";Error downloading data. The data download is incomplete.\r\n";
+    CHECK(f.Log().find(aborted) != f.Log().rfind(aborted));  // both aborts are logged
+    f.fakes.notifier.onShow = nullptr;
+    f.StartDownloadExchange();
+    f.RunExchange();
+    CHECK(f.Boxes().size() == 2);  // once the first box is closed, the next one shows
+    return;
+  }
   SUBCASE("BUMMER") {
     f.Answer("COOL", {"BUMMER\r"});
     f.StartDownloadExchange();
