@@ -6,7 +6,7 @@
 
 #include "framework/application.h"
 #include "framework/window.h"
-#include "service/boxlink/commdrv_binding.h"
+#include "service/boxlink/serial_library_binding.h"
 #include "service/core/service_window.h"
 #include "service/core/settings.h"
 #include "service/dialogs/options_dialog.h"
@@ -97,7 +97,7 @@ class ServiceApp : public framework::Application, public OptionsDialogRunner {
  private:
   SystemClock clock_;
   AsyncKeyState keys_;
-  std::unique_ptr<CommLibrary> comm_ = MakeCommDrvLibrary();
+  std::unique_ptr<CommLibrary> comm_ = MakeSerialLibraryBinding();
   std::unique_ptr<FileSystem> files_ = MakeSystemFileSystem();
   std::unique_ptr<HttpClient> http_ = MakeWinInetHttpClient();
   MessageBoxNotifier notifier_;

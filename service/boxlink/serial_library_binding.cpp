@@ -1,11 +1,11 @@
-#include "service/boxlink/commdrv_binding.h"
+#include "service/boxlink/serial_library_binding.h"
 
 #include "serial/cdrvhf32.h"
 
 namespace quorvel {
 namespace {
 
-class CommDrvLibrary : public CommLibrary {
+class SerialLibraryBinding : public CommLibrary {
  public:
   int InitializePort(int port, int portAgain, int a, int b, int c, int d, int receiveSize,
                      int sendSize, int e) override {
@@ -23,8 +23,8 @@ class CommDrvLibrary : public CommLibrary {
 
 }  // namespace
 
-std::unique_ptr<CommLibrary> MakeCommDrvLibrary() {
-  return std::make_unique<CommDrvLibrary>();
+std::unique_ptr<CommLibrary> MakeSerialLibraryBinding() {
+  return std::make_unique<SerialLibraryBinding>();
 }
 
 }  // namespace quorvel

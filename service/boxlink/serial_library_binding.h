@@ -7,6 +7,6 @@
 
 namespace quorvel {
 
-std::unique_ptr<CommLibrary> MakeCommDrvLibrary();
+std::unique_ptr<CommLibrary> MakeSerialLibraryBinding();
 
 }  // namespace quorvel
