@@ -52,6 +52,20 @@ class ServiceCoreTest(ServiceTestCase):
             self.assertIn(b";Service shutdown at ", log)
             self.assertIsNone(env.read_local("quorveld.log"), "log written to the program folder")
 
+    def test_malformed_negative_and_huge_settings(self):
+        """Whatever stands in quorveld.INI, the service starts, keeps running and ends on request."""
+        with ServiceEnv(display=False) as env:
+            env.write_settings(BoxRate=-5, UploadRate=99999999999, ServerPort=-1, Logging=7,
+                               LocalDir="C:\\no\\such\\folder", ComPorts="zz9" + "1" * 5000,
+                               Encrypt=-1, IgnoreProxy="abc", SynchronizeClocks="",
+                               ServerDomain="x" * 5000, ComPort=2 ** 40)
+            service = env.start_service()
+            self.assertTrue(env.window_exists("Quorvel Service", timeout=30))
+            time.sleep(5)  # polls and uploads due at every tick, all failing
+            self.assertIsNone(service.poll(), "the service ended")
+            self.assertEqual(env.driver().query_end_session("Quorvel Service"), 1)
+            self.assertEqual(service.wait(30), 0)
+
     def test_unreachable_server_does_not_stop_start_up(self):
         with ServiceEnv(display=False) as env:
             env.server.refuse()
