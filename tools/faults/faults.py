@@ -16,9 +16,11 @@ counted), 1 otherwise, 2 when the drain did not finish.
 """
 import argparse
 import collections
+import dataclasses
 import datetime
 import os
 import random
+import re
 import subprocess
 import sys
 import time
@@ -30,12 +32,14 @@ sys.path.insert(0, os.path.join(ROOT, "tools", "wine"))
 import service_env  # noqa: E402
 from service_env import (POLL_CONTINUOUSLY, UPLOAD_CONTINUOUSLY, BoxSimulator,  # noqa: E402
                          ServiceEnv, WinePrefix, make_records, wait_for)
+import serverstub  # noqa: E402
 from serverstub import GARBAGE, SERVER_ERROR, Reply  # noqa: E402
 
 LOCAL_DIR = r"C:\quorvl\data"
 DISK_SIZE = 64 * 1024 * 1024
 PAGE = 4096
 CLIENT_TIMEOUT = 30  # seconds the service waits for the server before giving up
+CACHE_LINE = re.compile(rb"[0-9a-f]{14},[0-9]{8},[0-9]{2,3},[0-9]{5},[0-9]{5}")
 
 POLL_FAULTS = ("kill_download", "kill_random", "box_silent", "box_noise", "box_split",
                "box_bad_checksum", "box_hash", "box_biteme", "disk_full")
@@ -43,6 +47,33 @@ UPLOAD_FAULTS = ("kill_upload", "kill_trim", "kill_random", "server_down", "serv
                  "server_500", "server_garbage", "disk_full")
 KILLS = ("kill_download", "kill_upload", "kill_trim", "kill_random")
 ALL_FAULTS = tuple(dict.fromkeys(POLL_FAULTS + UPLOAD_FAULTS))
+
+
+# A service killed while the stub is still answering leaves it a broken connection; that is
+# the fault working as intended, not worth a traceback.
+serverstub._HttpServer.handle_error = lambda self, request, client_address: None
+
+
+def track_replies(server):
+    """Notes on each request the reply the stub gave it, so that only batches the server
+    accepted count as delivered."""
+    take = server._take_reply
+
+    def taking(path):
+        reply = take(path)
+        request = next(r for r in reversed(server.requests_since(0)) if r.path == path)
+        request.reply = reply
+        return reply
+    server._take_reply = taking
+
+
+def accepted(request):
+    """True when the server took the request's batch: it answered 200, or it answered
+    something that is not HTTP at all, which the client under Wine reads as 200."""
+    reply = getattr(request, "reply", None)
+    if reply is None:
+        return False
+    return reply.raw is not None or (reply.status == 200 and str(reply.result) == "200")
 
 
 def say(text):
@@ -118,6 +149,7 @@ class Site:
         self.service = None
         self.encrypt = 0
         self.injected = collections.Counter()
+        self.damaged = set()  # cache lines seen between rounds that are no whole record
 
     # --- records ----------------------------------------------------------------------
     def add_records(self, index, count):
@@ -133,8 +165,8 @@ class Site:
 
     def feed_boxes(self):
         for index in self.boxes:
-            if self.rng.random() < 0.7:
-                self.add_records(index, self.rng.randint(1, 30))
+            if self.rng.random() < 0.6:
+                self.add_records(index, self.rng.randint(1, 12))
 
     # --- the service ------------------------------------------------------------------
     def start(self, settings):
@@ -157,6 +189,16 @@ class Site:
             return not last or time.monotonic() - max(last) > quiet
         wait_for(settled, timeout, interval=0.05)
 
+    def check_cache(self):
+        """Notes every cache line that is not a whole record line, a last line without its
+        line feed included."""
+        lines = self.cache_bytes().split(b"\n")
+        for line in lines[:-1]:
+            if not CACHE_LINE.fullmatch(line):
+                self.damaged.add(line)
+        if lines[-1]:
+            self.damaged.add(lines[-1] + b" (no line feed)")
+
     def cache_bytes(self):
         return self.env.read_local("quorveld.dat", LOCAL_DIR) or b""
 
@@ -169,8 +211,9 @@ class Site:
 
 
 class FaultRun:
-    def __init__(self, seed, faults, box_count, long_delays, verbose):
+    def __init__(self, seed, faults, box_count, long_delays=False, verbose=False, kinds=ALL_FAULTS):
         self.target = faults
+        self.allowed = set(kinds)
         self.long_delays = long_delays
         self.site = Site(seed, box_count, verbose)
         self.rng = self.site.rng
@@ -182,6 +225,7 @@ class FaultRun:
         site = self.site
         with ServiceEnv(boxes=site.boxes, settings=POLL_CONTINUOUSLY, display=False) as env:
             site.env = env
+            track_replies(env.server)
             site.disk = Disk(env.local_file("", LOCAL_DIR).rstrip("/"))
             if not site.disk.mounted:
                 print("note: cannot mount a tmpfs over the cache folder (%s); the disk-full "
@@ -193,18 +237,18 @@ class FaultRun:
             finally:
                 site.stop()
                 site.disk.release()
-            return self.report()
+            return self.outcome()
 
     def kinds(self, poll):
         kinds = POLL_FAULTS if poll else UPLOAD_FAULTS
         if not self.site.disk.mounted:
             kinds = tuple(k for k in kinds if k != "disk_full")
-        return kinds
+        return tuple(k for k in kinds if k in self.allowed) or ("kill_random",)
 
     def choose_faults(self, poll):
         left = self.target - sum(self.site.injected.values())
         chosen = []
-        for _ in range(min(left, self.rng.randint(1, 3))):
+        for _ in range(min(left, self.rng.randint(1, 4))):
             kind = self.rng.choice(self.kinds(poll))
             if kind in KILLS and any(k in KILLS for k in chosen):
                 continue
@@ -217,7 +261,11 @@ class FaultRun:
         self.rounds += 1
         site.feed_boxes()
         has_records = any(b.records for b in site.boxes.values())
-        poll = has_records and (not site.cache_bytes() or self.rng.random() < 0.5)
+        cached = bool(site.cache_bytes())
+        poll = has_records and (not cached or self.rng.random() < 0.5)
+        if not poll and not cached:  # nothing anywhere: give the boxes something to say
+            site.add_records(self.rng.choice(list(site.boxes)), self.rng.randint(1, 12))
+            poll = True
         site.encrypt = self.rng.randint(0, 1)
         faults = self.choose_faults(poll)
         site.log("round %d: %s, faults %s" % (self.rounds, "download" if poll else "upload",
@@ -235,6 +283,7 @@ class FaultRun:
         for undo in restore:
             if undo:
                 undo()
+        site.check_cache()
         site.injected.update(faults)
 
     # --- faults set up before the service starts ------------------------------------------
@@ -297,7 +346,7 @@ class FaultRun:
             return any(text == "COOL" and direction == "in"
                        for i, b in site.boxes.items()
                        for direction, text, _ in list(b.transcript)[marks[i]:])
-        wait_for(downloading, 30)
+        wait_for(downloading, 12)
         time.sleep(self.rng.uniform(0, 1.5))
 
     def kill_upload(self):
@@ -305,7 +354,7 @@ class FaultRun:
         server = site.env.server
         server.submit_reply = Reply(delay=self.rng.uniform(1, 3))
         before = site.submit_count()
-        wait_for(lambda: site.submit_count() > before, 30)
+        wait_for(lambda: site.submit_count() > before, 12)
         time.sleep(self.rng.uniform(0, 0.8))
         # The kill happens in stop(); the reply still waiting must not slow the next round.
         server.submit_reply = Reply()
@@ -313,7 +362,7 @@ class FaultRun:
     def kill_trim(self):
         site = self.site
         before = site.submit_count()
-        wait_for(lambda: site.submit_count() > before, 30, interval=0.01)
+        wait_for(lambda: site.submit_count() > before, 12, interval=0.01)
         time.sleep(self.rng.uniform(0, 0.15))
 
     def kill_random(self):
@@ -325,7 +374,7 @@ class FaultRun:
         if poll:
             total = sum(len(b.records) for b in site.boxes.values())
             wait_for(lambda: not any(b.records for b in site.boxes.values()),
-                     min(30, 4 + 0.2 * total), interval=0.2)
+                     min(12, 3 + 0.15 * total), interval=0.2)
         else:
             wait_for(lambda: not site.cache_bytes(), self.rng.uniform(2, 10), interval=0.2)
 
@@ -342,6 +391,7 @@ class FaultRun:
         boxes_done = wait_for(lambda: not any(b.records for b in site.boxes.values()),
                               60 + 0.3 * total, interval=0.2)
         site.stop()
+        site.check_cache()
         say("drain: uploading until the cache is empty ...")
         lines = site.cache_bytes().count(b"\n")
         site.start(UPLOAD_CONTINUOUSLY)
@@ -349,38 +399,66 @@ class FaultRun:
         site.stop()
         self.drained = bool(boxes_done) and bool(cache_done)
 
-    def report(self):
+    def outcome(self):
         site = self.site
         received = reconcile(site)
         lost = [k for k in site.generated if k not in received.delivered
                 and k not in received.cached and k not in received.on_boxes]
-        duplicated = sum(n - 1 for n in received.delivered.values() if n > 1)
-        print()
-        print("Reconciliation (%d boxes, %d rounds)" % (len(site.boxes), self.rounds))
-        rows = [("records generated", len(site.generated)),
-                ("delivered", len(received.delivered)),
-                ("still cached", len(received.cached)),
-                ("still on the boxes", len(received.on_boxes)),
-                ("lost", len(lost)),
-                ("corrupted", len(received.corrupted)),
-                ("duplicated at the server", duplicated),
-                ("batches received", received.batches),
-                ("undecodable requests", received.undecodable)]
-        for name, value in rows:
-            print("  %-26s %8d" % (name, value))
-        print()
-        print("Faults injected: %d" % sum(site.injected.values()))
-        for kind in ALL_FAULTS:
-            if site.injected[kind]:
-                print("  %-26s %8d" % (kind, site.injected[kind]))
-        for key in lost[:10]:
-            print("lost:", key, site.generated[key])
-        for entry in received.corrupted[:10]:
-            print("corrupted:", entry)
+        return Outcome(
+            boxes=len(site.boxes), rounds=self.rounds, drained=self.drained,
+            generated=len(site.generated), delivered=len(received.delivered),
+            cached=len(received.cached), on_boxes=len(received.on_boxes), lost=lost,
+            corrupted=received.corrupted, damaged=sorted(site.damaged),
+            duplicated=sum(n - 1 for n in received.delivered.values() if n > 1),
+            batches=received.batches, undecodable=received.undecodable,
+            faults=collections.Counter(site.injected), generated_records=site.generated)
+
+
+@dataclasses.dataclass
+class Outcome:
+    boxes: int
+    rounds: int
+    drained: bool
+    generated: int
+    delivered: int
+    cached: int
+    on_boxes: int
+    lost: list
+    corrupted: list
+    damaged: list
+    duplicated: int
+    batches: int
+    undecodable: int
+    faults: collections.Counter
+    generated_records: dict
+
+    def ok(self):
+        return (self.drained and not self.lost and not self.corrupted and not self.damaged
+                and not self.undecodable)
+
+    def table(self):
+        rows = [("records generated", self.generated),
+                ("delivered", self.delivered),
+                ("still cached", self.cached),
+                ("still on the boxes", self.on_boxes),
+                ("lost", len(self.lost)),
+                ("corrupted", len(self.corrupted)),
+                ("duplicated at the server", self.duplicated),
+                ("damaged cache lines", len(self.damaged)),
+                ("batches accepted", self.batches),
+                ("undecodable requests", self.undecodable)]
+        lines = ["Reconciliation (%d boxes, %d rounds)" % (self.boxes, self.rounds)]
+        lines += ["  %-26s %8d" % row for row in rows]
+        lines.append("  (delivered and duplicated count batches the server accepted)")
+        lines += ["", "Faults injected: %d" % sum(self.faults.values())]
+        lines += ["  %-26s %8d" % (kind, self.faults[kind]) for kind in ALL_FAULTS
+                  if self.faults[kind]]
+        lines += ["lost: %s %s" % (key, self.generated_records[key]) for key in self.lost[:10]]
+        lines += ["corrupted: %s" % (entry,) for entry in self.corrupted[:10]]
+        lines += ["damaged cache line: %r" % line for line in self.damaged[:10]]
         if not self.drained:
-            print("the drain did not finish: the service never emptied the boxes or the cache")
-            return 2
-        return 1 if lost or received.corrupted or received.undecodable else 0
+            lines.append("the drain did not finish: the boxes or the cache never emptied")
+        return "\n".join(lines)
 
 
 class Received:
@@ -403,16 +481,17 @@ def reconcile(site):
         batch = request.batch
         if batch is None:
             continue
-        out.batches += 1
+        taken = accepted(request)
+        out.batches += taken
         serial = by_image.get(batch.serial) if batch.scrambled else batch.serial
         for hour, pair in enumerate(batch.hours):
             if pair == (0, 0):
                 continue
             key = (serial, int(batch.date), hour)
-            if site.generated.get(key) == pair:
-                out.delivered[key] += 1
-            else:
+            if site.generated.get(key) != pair:  # wrong even in a batch the server refused
                 out.corrupted.append(("server", key, pair, site.generated.get(key)))
+            elif taken:
+                out.delivered[key] += 1
     for line in site.cache_bytes().decode("latin-1").splitlines():
         parts = line.split(",")
         try:
@@ -441,6 +520,8 @@ def main(argv=None):
                    help="now and then let the server answer after the client's time-out")
     p.add_argument("--bin", default=service_env.WIN_BIN, help="folder of quorveld.exe")
     p.add_argument("--template", default=service_env.TEMPLATE, help="Wine prefix template")
+    p.add_argument("--kinds", default=",".join(ALL_FAULTS),
+                   help="comma-separated fault kinds to draw from (default: all)")
     p.add_argument("--verbose", action="store_true", help="print every round")
     args = p.parse_args(argv)
     service_env.WIN_BIN, service_env.TEMPLATE = args.bin, args.template
@@ -448,8 +529,17 @@ def main(argv=None):
         say("making the Wine prefix template %s ..." % args.template)
         WinePrefix.create_template(args.template)
     say("fault run: seed %d, %d faults, %d boxes" % (args.seed, args.faults, args.boxes))
-    run = FaultRun(args.seed, args.faults, args.boxes, args.long_delays, args.verbose)
-    return run.run()
+    kinds = [k for k in args.kinds.split(",") if k]
+    unknown = set(kinds) - set(ALL_FAULTS)
+    if unknown:
+        p.error("unknown fault kinds: " + ", ".join(sorted(unknown)))
+    outcome = FaultRun(args.seed, args.faults, args.boxes, args.long_delays, args.verbose,
+                       kinds).run()
+    print()
+    print(outcome.table())
+    if not outcome.drained:
+        return 2
+    return 0 if outcome.ok() else 1
 
 
 if __name__ == "__main__":
