@@ -120,7 +120,10 @@ void BoxLink::OnLine(const char* line) {
 void BoxLink::OnSerialReply(const char* line) {
   SetTimeout(0);
   unsigned fields[8] = {};
-  if (ScanHexFields(line, kSerialWidths, 8, fields) != 8) {
+  // The serial decides where every record of this download is filed, and a unit that is
+  // cleared afterwards keeps no copy: a line with anything more or less than the serial
+  // (noise on the line shifts the digits) is not taken.
+  if (!ScanWholeHexFields(line, kSerialWidths, 8, fields)) {
     state_ = LinkState::Idle;
     ClosePort();
     store_.WriteLogLine(std::string(";Bad response to GetSerial: ") + line);

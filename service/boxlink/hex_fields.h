@@ -12,4 +12,10 @@ namespace quorvel {
 // fields after that are left as they were.
 int ScanHexFields(const char* text, const int* widths, std::size_t count, unsigned* values);
 
+// Reads a line that must be exactly these fields: each with all its digits, and nothing but
+// white space after the last. True when the whole line read so; `values` may be partly
+// filled when false.
+bool ScanWholeHexFields(const char* text, const int* widths, std::size_t count,
+                        unsigned* values);
+
 }  // namespace quorvel
