@@ -36,7 +36,7 @@ import serverstub  # noqa: E402
 from serverstub import GARBAGE, SERVER_ERROR, Reply  # noqa: E402
 
 LOCAL_DIR = r"C:\quorvl\data"
-DISK_SIZE = 64 * 1024 * 1024
+DISK_SIZE = 32 * 1024 * 1024
 PAGE = 4096
 CLIENT_TIMEOUT = 30  # seconds the service waits for the server before giving up
 CACHE_LINE = re.compile(rb"[0-9a-f]{14},[0-9]{8},[0-9]{2,3},[0-9]{5},[0-9]{5}")
@@ -199,6 +199,13 @@ class Site:
         if lines[-1]:
             self.damaged.add(lines[-1] + b" (no line feed)")
 
+    def rotate_log(self, limit=4 * 1024 * 1024):
+        """Drops a big log while the service is down, so a long run cannot fill the small
+        disk with it; the log is not what is being checked."""
+        path = self.env.local_file("quorveld.log", LOCAL_DIR)
+        if os.path.exists(path) and os.path.getsize(path) > limit:
+            os.unlink(path)
+
     def cache_bytes(self):
         return self.env.read_local("quorveld.dat", LOCAL_DIR) or b""
 
@@ -270,6 +277,8 @@ class FaultRun:
         faults = self.choose_faults(poll)
         site.log("round %d: %s, faults %s" % (self.rounds, "download" if poll else "upload",
                                               ", ".join(faults)))
+        if not site.verbose and self.rounds % 25 == 0:
+            say("round %d, %d faults so far" % (self.rounds, sum(site.injected.values())))
         restore = [self.prepare(kind) for kind in faults]
         site.start(POLL_CONTINUOUSLY if poll else UPLOAD_CONTINUOUSLY)
         if "server_down" in faults:
@@ -284,6 +293,7 @@ class FaultRun:
             if undo:
                 undo()
         site.check_cache()
+        site.rotate_log()
         site.injected.update(faults)
 
     # --- faults set up before the service starts ------------------------------------------
@@ -533,10 +543,12 @@ def main(argv=None):
     unknown = set(kinds) - set(ALL_FAULTS)
     if unknown:
         p.error("unknown fault kinds: " + ", ".join(sorted(unknown)))
+    started = time.monotonic()
     outcome = FaultRun(args.seed, args.faults, args.boxes, args.long_delays, args.verbose,
                        kinds).run()
     print()
     print(outcome.table())
+    print("\nTook %.1f minutes." % ((time.monotonic() - started) / 60))
     if not outcome.drained:
         return 2
     return 0 if outcome.ok() else 1
