@@ -42,18 +42,6 @@ struct Slot {
   std::uint8_t month, day;
 };
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
 std::uint16_t Get16(const std::string& file, std::size_t at) {
   return static_cast<std::uint16_t>(static_cast<std::uint8_t>(file[at]) |
                                     static_cast<std::uint8_t>(file[at + 1]) << 8);
@@ -179,13 +167,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     day.reset();
   }
   const std::string before = input.Rest();
-  WriteFile(dir.File("legacy.db"), before);
+  dir.Write("legacy.db", before);
 
   quorvel::testing::FakePlatform fake;
   if ((flags & 8) == 0)
     fake.profiles.Set("rcs.ini", "Database", dir.ServicePath() + "\\legacy.db", "Preferences");
   const bool merged = quorvel::MergeIntoLegacyDatabase(batch, fake.profiles, *fake.files);
-  const std::string after = ReadFile(dir.File("legacy.db"));
+  const std::string after = dir.Read("legacy.db");
   if (!merged) {
     FUZZ_CHECK(after == before, "nothing merged, yet the file changed");
     return 0;

@@ -18,18 +18,6 @@ namespace {
 using quorvel::UploadBatch;
 using quorvel::testing::TempDir;
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
 std::size_t FirstLineLength(const std::string& cache) {
   const std::size_t end = cache.find('\n');
   return end == std::string::npos ? cache.size() : end + 1;
@@ -53,7 +41,7 @@ void CheckBatchText(const UploadBatch& batch) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const TempDir dir;
   const std::string cache(reinterpret_cast<const char*>(data), size);
-  WriteFile(dir.File("quorveld.dat"), cache);
+  dir.Write("quorveld.dat", cache);
 
   quorvel::testing::FakePlatform fake;
   quorvel::Settings settings;
@@ -68,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto headSize = static_cast<std::size_t>(head);
   FUZZ_CHECK(headSize == cache.size() || (headSize > 0 && cache[headSize - 1] == '\n'),
              "head count %zu is not at a line end", headSize);
-  FUZZ_CHECK(ReadFile(dir.File("quorveld.dat")) == cache, "building changed the cache");
+  FUZZ_CHECK(dir.Read("quorveld.dat") == cache, "building changed the cache");
   CheckBatchText(batch);
   if (batch.IsEmpty())
     FUZZ_CHECK(headSize == FirstLineLength(cache), "empty batch covers %zu bytes, first line %zu",
@@ -79,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              "a second build differs");
 
   FUZZ_CHECK(quorvel::TrimCache(settings, *fake.files, head), "trim of %zu bytes failed", headSize);
-  FUZZ_CHECK(ReadFile(dir.File("quorveld.dat")) == cache.substr(headSize),
+  FUZZ_CHECK(dir.Read("quorveld.dat") == cache.substr(headSize),
              "trimmed cache is not the tail after %zu bytes", headSize);
   FUZZ_CHECK(!std::filesystem::exists(dir.File("quorveld.lst")), "list file left behind");
   return 0;

@@ -4,23 +4,14 @@ import datetime
 import os
 import select
 import subprocess
-import sys
 import termios
 import time
 import tty
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path[:0] = [os.path.join(ROOT, "tools", "wine"), os.path.join(ROOT, "tools", "boxsim")]
-
-from winelib import WinePrefix  # noqa: E402
-import boxsim  # noqa: E402
-from boxsim import BoxSimulator, make_records, record_line  # noqa: E402
-
-WIN_BIN = os.environ.get("QUORVEL_WIN_BIN", os.path.join(ROOT, "build", "win", "bin"))
-TEMPLATE = os.environ.get("QUORVEL_WINE_TEMPLATE",
-                          os.path.join(ROOT, "build", "native", "wine-template"))
+from harness import TEMPLATE, WIN_BIN, WinePrefix  # sets the tools' import paths
+import boxsim
+from boxsim import BoxSimulator, make_records, record_line
 
 # The library's results (serial/cdrvhf32.h).
 OK, BAD_ARGUMENT, IN_USE, NO_DEVICE, SETUP_FAILED, NOT_INITIALIZED = 0, -1, -2, -3, -4, -5

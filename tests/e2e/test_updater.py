@@ -5,21 +5,11 @@ import os
 import re
 import shutil
 import subprocess
-import sys
 import unittest
 import zlib
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path[:0] = [os.path.join(ROOT, "tools", "wine"), os.path.join(ROOT, "tools", "guidriver")]
-
-from winelib import WinePrefix, Xvfb, wait_for  # noqa: E402
-from guidriver import GuiDriver  # noqa: E402
-
-WIN_BIN = os.environ.get("QUORVEL_WIN_BIN", os.path.join(ROOT, "build", "win", "bin"))
-TEMPLATE = os.environ.get("QUORVEL_WINE_TEMPLATE",
-                          os.path.join(ROOT, "build", "native", "wine-template"))
-OUTPUT = os.environ.get("QUORVEL_TEST_OUTPUT", os.path.join(ROOT, "build", "test-output"))
+from harness import OUTPUT, TEMPLATE, WIN_BIN, WinePrefix, Xvfb, wait_for
+from guidriver import GuiDriver
 
 WINDOW = "QuorVel updater"
 STATUS, LOCATION, EXIT = 1000, 1001, 2
