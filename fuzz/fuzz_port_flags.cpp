@@ -8,7 +8,7 @@
 #include <string>
 
 #include "fuzz/fuzz_check.h"
-#include "service/core/settings.h"
+#include "service/settings/settings.h"
 #include "tests/fakes/fakes.h"
 
 namespace {

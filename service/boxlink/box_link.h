@@ -6,7 +6,7 @@
 #include <string>
 
 #include "service/boxlink/count_record.h"
-#include "service/core/settings.h"
+#include "service/settings/settings.h"
 #include "service/platform/platform.h"
 #include "service/store/local_store.h"
 

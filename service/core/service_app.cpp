@@ -8,7 +8,7 @@
 #include "framework/window.h"
 #include "service/boxlink/serial_library_binding.h"
 #include "service/core/service_window.h"
-#include "service/core/settings.h"
+#include "service/settings/settings.h"
 #include "service/dialogs/options_dialog.h"
 #include "service/platform/win32/win32_platform.h"
 #include "service/platform/win32/wininet_http_client.h"

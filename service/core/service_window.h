@@ -5,7 +5,7 @@
 #include <deque>
 
 #include "service/boxlink/box_link.h"
-#include "service/core/settings.h"
+#include "service/settings/settings.h"
 #include "service/platform/platform.h"
 #include "service/store/local_store.h"
 

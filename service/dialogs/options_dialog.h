@@ -1,6 +1,6 @@
 #pragma once
 // The operator's options dialog.
-#include "service/core/settings.h"
+#include "service/settings/settings.h"
 #include "service/platform/profile_store.h"
 
 namespace quorvel {

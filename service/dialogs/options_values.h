@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "service/core/settings.h"
+#include "service/settings/settings.h"
 #include "service/platform/file_system.h"
 
 namespace quorvel {

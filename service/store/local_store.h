@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "service/core/settings.h"
+#include "service/settings/settings.h"
 #include "service/platform/file_system.h"
 
 namespace quorvel {

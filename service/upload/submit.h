@@ -2,7 +2,7 @@
 // The upload request, its reply, and the diagnostic ping.
 #include <string>
 
-#include "service/core/settings.h"
+#include "service/settings/settings.h"
 #include "service/platform/platform.h"
 #include "service/store/local_store.h"
 #include "service/upload/upload_batch.h"

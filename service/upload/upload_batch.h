@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "service/core/settings.h"
+#include "service/settings/settings.h"
 #include "service/platform/file_system.h"
 #include "service/store/local_store.h"
 

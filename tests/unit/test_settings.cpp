@@ -1,6 +1,6 @@
 #include <doctest.h>
 
-#include "service/core/settings.h"
+#include "service/settings/settings.h"
 #include "tests/fakes/fakes.h"
 
 using namespace quorvel;

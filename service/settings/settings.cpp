@@ -1,4 +1,4 @@
-#include "service/core/settings.h"
+#include "service/settings/settings.h"
 
 #include <algorithm>
 #include <cstdlib>
