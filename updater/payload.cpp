@@ -9,17 +9,30 @@ namespace {
 constexpr int kWriteAttempts = 4;
 constexpr unsigned kPauseBetweenAttempts = 500;
 
+// One attempt: the whole payload into the temporary file, then the swap. A read-only or
+// held-open target makes the swap fail; a full disk makes the write fail.
+bool TryWrite(PayloadDisk& disk, const std::string& path, const std::string& temporary, int id) {
+  if (disk.WritePayload(temporary, id) && disk.Replace(temporary, path)) return true;
+  disk.Remove(temporary);
+  return false;
+}
+
 }  // namespace
 
+std::string TemporaryPathFor(const std::string& path) {
+  return path + ".new";
+}
+
 bool WritePayloadFile(PayloadDisk& disk, const std::string& target, const char* fileName, int id) {
-  // Opening the file truncates it, so a payload missing from the image must stop us before.
+  // A payload missing from the image can never be written: no attempts, no pauses.
   if (!disk.HasPayload(id)) return false;
   const std::string directory = DirectoryOf(target);
   const std::string path = fileName ? directory + fileName : target;
-  if (!FitsPathLimit(path)) return false;
+  const std::string temporary = TemporaryPathFor(path);
+  if (!FitsPathLimit(temporary)) return false;
   if (disk.MakeDirectory(directory) == DirectoryResult::Failed) return false;
   for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
-    if (disk.WritePayload(path, id)) return true;
+    if (TryWrite(disk, path, temporary, id)) return true;
     disk.ClearReadOnly(path);
     disk.Pause(kPauseBetweenAttempts);
   }

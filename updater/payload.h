@@ -1,6 +1,7 @@
 #pragma once
 // Writing the payloads the updater carries, with retries for files that are briefly in use or
-// read-only.
+// read-only. Each attempt writes a temporary file beside the target and only then swaps it in,
+// so a disk that fills up or a failing write never leaves a target cut short.
 #include <string>
 
 namespace quorvel::updater {
@@ -18,15 +19,25 @@ class PayloadDisk {
   virtual bool HasPayload(int id) = 0;
   // Creates one directory level (its parent must exist).
   virtual DirectoryResult MakeDirectory(const std::string& path) = 0;
-  // One attempt: creates or truncates `path` (no sharing, written through) and writes payload
-  // `id` with one call; true only when every byte was written.
+  // Creates or truncates `path` (no sharing), writes payload `id` with one call and commits it
+  // to the disk; true only when every byte was written and committed. The file is closed
+  // either way.
   virtual bool WritePayload(const std::string& path, int id) = 0;
+  // Puts `source` in the place of `target` in one step; false leaves both as they were.
+  virtual bool Replace(const std::string& source, const std::string& target) = 0;
+  // Deletes `path` if it is there.
+  virtual void Remove(const std::string& path) = 0;
   virtual void ClearReadOnly(const std::string& path) = 0;
   virtual void Pause(unsigned milliseconds) = 0;
 };
 
+// The temporary file an attempt writes before it replaces `path`: same folder, so the swap
+// stays on one volume.
+std::string TemporaryPathFor(const std::string& path);
+
 // Writes payload `id` to `target`, or to `fileName` in the target's directory when one is
-// given; creates that directory (one level) if needed. True when the file was written whole.
+// given; creates that directory (one level) if needed. True when the file was written whole;
+// on false the file is as it was before and no temporary file is left.
 bool WritePayloadFile(PayloadDisk& disk, const std::string& target, const char* fileName, int id);
 
 }  // namespace quorvel::updater

@@ -1,7 +1,9 @@
 #include "updater/update.h"
 
+#include <cctype>
 #include <cstdio>
 
+#include "updater/paths.h"
 #include "updater/payload.h"
 
 namespace quorvel::updater {
@@ -48,29 +50,114 @@ void ShowVersion(UpdateHost& host, const char* label, const std::string& path) {
   }
 }
 
-// Looks for an installed copy; true when `target` names one.
-bool FindInstalledProgram(UpdateHost& host, std::string& target) {
-  if (host.FileIsPresent(target)) return true;
+enum class Plan { Update, Install, NothingToDo };
+
+bool SameWindowsPath(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Other tools write the autorun value quoted; ours is not.
+std::string Unquoted(const std::string& text) {
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+    return text.substr(1, text.size() - 2);
+  }
+  return text;
+}
+
+// Unattended, among several copies: the one the autorun value names, or none.
+Plan ChooseByAutorun(UpdateHost& host, std::string& target) {
+  const std::deque<std::string>& found = host.FoundList();
+  const std::string named = Unquoted(host.ReadAutorun());
+  for (const std::string& path : found) {
+    if (SameWindowsPath(path, named)) {
+      target = path;
+      return Plan::Update;
+    }
+  }
+  host.AddStatusLine("Several copies found, and the autorun value names none of them:");
+  for (const std::string& path : found) host.AddStatusLine("  " + path);
+  host.AddStatusLine("Aborting.");
+  return Plan::NothingToDo;
+}
+
+// Decides between updating an installed copy and a fresh installation; `target` ends up
+// naming the file to write.
+Plan PlanRun(UpdateHost& host, const RunOptions& options, std::string& target) {
+  if (host.FileIsPresent(target)) return Plan::Update;
+  if (!options.target.empty()) return Plan::Install;
   host.AddStatusLine("Searching for quorveld.exe...");
   host.SearchForServiceProgram();
   std::deque<std::string>& found = host.FoundList();
   if (found.size() == 1) {
     target = found.front();
-    return true;
+    return Plan::Update;
   }
-  if (found.size() > 1 && host.SelectFile() && !found.empty()) {
-    target = found.front();
-    return true;
+  if (found.size() > 1) {
+    if (options.unattended) return ChooseByAutorun(host, target);
+    if (host.SelectFile() && !found.empty()) {
+      target = found.front();
+      return Plan::Update;
+    }
   }
-  return false;
+  if (!options.unattended && !host.AskToInstall()) {
+    host.AddStatusLine("Aborting.");
+    return Plan::NothingToDo;
+  }
+  // The question offers this place, whatever the stop step learnt (possibly nothing).
+  target = kDefaultTargetPath;
+  return Plan::Install;
 }
 
+// All three files are always attempted. The service cannot start without its program or
+// without either library, so a library whose write failed must at least be there already.
 bool InstallAll(UpdateHost& host, const std::string& target) {
-  bool anyWritten = false;
+  bool complete = true;
   for (const Payload& payload : kPayloads) {
-    if (host.WritePayloadFile(target, payload.fileName, payload.id)) anyWritten = true;
+    if (host.WritePayloadFile(target, payload.fileName, payload.id)) continue;
+    const bool alreadyThere =
+        payload.fileName && host.FileIsPresent(DirectoryOf(target) + payload.fileName);
+    if (!alreadyThere) complete = false;
   }
-  return anyWritten;
+  return complete;
+}
+
+// Stops a running service. Without a given target the service's own program file becomes
+// the target.
+void StopRunningService(UpdateHost& host, const RunOptions& options, std::string& target) {
+  if (!host.IsServiceRunning()) return;
+  host.AddStatusLine("quorveld is running.");
+  std::string programPath = target;
+  if (!host.StopService(programPath)) {
+    host.AddStatusLine("The program doesn't want to shut down.");
+    host.AddStatusLine("Please close quorveld manually and re-run the updater.");
+  }
+  if (options.target.empty()) target = programPath;
+}
+
+// Registers the written program, and starts it when asked to.
+RunOutcome FinishRun(UpdateHost& host, const RunOptions& options, const std::string& target) {
+  host.AddStatusLine("Update successful.");
+  ShowVersion(host, "Version of new file: ", target);
+  const bool registered = host.SetAutorun(target);
+  host.AddStatusLine(registered ? "Autorun registry key added."
+                                : "Failed to add autorun registry key.");
+  RunOutcome outcome = registered ? RunOutcome::Done : RunOutcome::Failed;
+  if (options.startService) {
+    if (host.StartProgramAt(target)) {
+      host.AddStatusLine("quorveld started.");
+    } else {
+      host.AddStatusLine("Failed to start quorveld.");
+      outcome = RunOutcome::Failed;
+    }
+  }
+  return outcome;
 }
 
 }  // namespace
@@ -82,45 +169,35 @@ std::string FormatVersion(std::uint32_t mostSignificant, std::uint32_t leastSign
                 static_cast<unsigned long>(leastSignificant & 0xFFFF));
 }
 
-void RunUpdate(UpdateHost& host) {
-  std::string target = kDefaultTargetPath;
+RunOutcome RunUpdate(UpdateHost& host, const RunOptions& options) {
+  std::string target = options.target.empty() ? kDefaultTargetPath : options.target;
   host.AddStatusLine("Starting.");
   host.AddStatusLine("Performing internal integrity check.");
   if (!PayloadsAreIntact(host)) {
     host.AddStatusLine("Updater is corrupt.  Terminating update process.");
-    return;
+    return RunOutcome::Corrupt;
   }
   host.AddStatusLine("Update files are intact.");
-  if (host.IsServiceRunning()) {
-    host.AddStatusLine("quorveld is running.");
-    if (!host.StopService(target)) {
-      host.AddStatusLine("The program doesn't want to shut down.");
-      host.AddStatusLine("Please close quorveld manually and re-run the updater.");
-    }
-  }
+  StopRunningService(host, options, target);
 
   bool written = false;
-  if (FindInstalledProgram(host, target)) {
-    host.AddStatusLine("File to replace: " + target);
-    ShowVersion(host, "Version of file to be replaced: ", target);
-    written = host.WritePayloadFile(target, nullptr, kServicePayload);
-  } else {
-    if (!host.AskToInstall()) {
-      host.AddStatusLine("Aborting.");
-      return;
-    }
-    // The question offers this place, whatever the stop step learnt (possibly nothing).
-    target = kDefaultTargetPath;
-    written = InstallAll(host, target);
+  switch (PlanRun(host, options, target)) {
+    case Plan::NothingToDo:
+      return RunOutcome::NothingDone;
+    case Plan::Update:
+      host.AddStatusLine("File to replace: " + target);
+      ShowVersion(host, "Version of file to be replaced: ", target);
+      written = host.WritePayloadFile(target, nullptr, kServicePayload);
+      break;
+    case Plan::Install:
+      written = InstallAll(host, target);
+      break;
   }
   if (!written) {
     host.AddStatusLine("Update failed.");
-    return;
+    return RunOutcome::Failed;
   }
-  host.AddStatusLine("Update successful.");
-  ShowVersion(host, "Version of new file: ", target);
-  host.AddStatusLine(host.SetAutorun(target) ? "Autorun registry key added."
-                                             : "Failed to add autorun registry key.");
+  return FinishRun(host, options, target);
 }
 
 }  // namespace quorvel::updater

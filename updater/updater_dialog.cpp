@@ -37,7 +37,7 @@ void UpdaterDialog::UseFixedPitchStatusFont() {
 }
 
 void UpdaterDialog::OnOK() {
-  RunUpdate(*this);
+  outcome_ = RunUpdate(*this, options_);
 }
 
 void UpdaterDialog::DoDataExchange(framework::FieldExchange& exchange) {
@@ -60,57 +60,25 @@ void UpdaterDialog::AddStatusLine(const std::string& line) {
   UpdateData(false);
   // The run does not return to the message loop between lines: paint each one now.
   RedrawWindow(Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-}
-
-std::uint32_t UpdaterDialog::ComputePayloadCrc(int id) {
-  return updater::ComputePayloadCrc(id);
-}
-
-std::uint32_t UpdaterDialog::ReadStoredCrc(int id) {
-  return updater::ReadStoredCrc(id);
-}
-
-bool UpdaterDialog::IsServiceRunning() {
-  return updater::IsServiceRunning();
-}
-
-bool UpdaterDialog::StopService(std::string& targetPath) {
-  return updater::StopService(service_, *this, targetPath);
-}
-
-bool UpdaterDialog::FileIsPresent(const std::string& path) {
-  return updater::FileIsPresent(path);
+  LogStatusLine(line);
 }
 
 void UpdaterDialog::SearchForServiceProgram() {
   HCURSOR previous = SetCursor(LoadCursorA(nullptr, IDC_WAIT));
   Win32SearchDisk disk(Handle(), Item(IDC_LOCATION_LINE));
-  updater::SearchForServiceProgram(disk, found_);
+  updater::SearchForServiceProgram(disk, FoundList());
   SetCursor(previous);
 }
 
 bool UpdaterDialog::SelectFile() {
   SelectFileDialog chooser;
-  chooser.SetFoundList(found_);
+  chooser.SetFoundList(FoundList());
   return chooser.DoModal() == IDOK;
 }
 
 bool UpdaterDialog::AskToInstall() {
   return MessageBoxA(Handle(), "Unable to find file.\r\nWould you like to install at c:\\quorvl?",
                      "Service not found", MB_YESNO) == IDYES;
-}
-
-bool UpdaterDialog::GetProductVersion(const std::string& path, std::uint32_t& mostSignificant,
-                                      std::uint32_t& leastSignificant) {
-  return updater::GetProductVersion(path, mostSignificant, leastSignificant);
-}
-
-bool UpdaterDialog::WritePayloadFile(const std::string& target, const char* fileName, int id) {
-  return updater::WritePayloadFile(payloadDisk_, target, fileName, id);
-}
-
-bool UpdaterDialog::SetAutorun(const std::string& path) {
-  return updater::SetAutorun(path);
 }
 
 }  // namespace quorvel::updater

@@ -5,30 +5,24 @@
 #include <string>
 
 #include "framework/dialog.h"
-#include "updater/update.h"
-#include "updater/win32_adapters.h"
+#include "updater/win32_update_host.h"
 
 namespace quorvel::updater {
 
-class UpdaterDialog : public framework::Dialog, public UpdateHost {
+class UpdaterDialog : public framework::Dialog, public Win32UpdateHost {
  public:
   UpdaterDialog();
   ~UpdaterDialog() override;
 
+  // What the command line asked of every run (/target, /start).
+  void SetRunOptions(const RunOptions& options) { options_ = options; }
+  // How the last run ended.
+  RunOutcome Outcome() const { return outcome_; }
+
   void AddStatusLine(const std::string& line) override;
-  std::uint32_t ComputePayloadCrc(int id) override;
-  std::uint32_t ReadStoredCrc(int id) override;
-  bool IsServiceRunning() override;
-  bool StopService(std::string& targetPath) override;
-  bool FileIsPresent(const std::string& path) override;
   void SearchForServiceProgram() override;
-  std::deque<std::string>& FoundList() override { return found_; }
   bool SelectFile() override;
   bool AskToInstall() override;
-  bool GetProductVersion(const std::string& path, std::uint32_t& mostSignificant,
-                         std::uint32_t& leastSignificant) override;
-  bool WritePayloadFile(const std::string& target, const char* fileName, int id) override;
-  bool SetAutorun(const std::string& path) override;
 
  protected:
   bool OnInitDialog() override;
@@ -44,9 +38,8 @@ class UpdaterDialog : public framework::Dialog, public UpdateHost {
   std::string statusText_;
   HICON icon_;
   HFONT fixedFont_ = nullptr;
-  std::deque<std::string> found_;
-  Win32ServiceProcess service_;
-  ResourcePayloadDisk payloadDisk_;
+  RunOptions options_;
+  RunOutcome outcome_ = RunOutcome::Done;
 };
 
 }  // namespace quorvel::updater

@@ -21,6 +21,8 @@ class ResourcePayloadDisk : public PayloadDisk {
   bool HasPayload(int id) override;
   DirectoryResult MakeDirectory(const std::string& path) override;
   bool WritePayload(const std::string& path, int id) override;
+  bool Replace(const std::string& source, const std::string& target) override;
+  void Remove(const std::string& path) override;
   void ClearReadOnly(const std::string& path) override;
   void Pause(unsigned milliseconds) override { Sleep(milliseconds); }
 };
@@ -48,6 +50,8 @@ class Win32ServiceProcess : public ServiceProcess {
   void Terminate(unsigned exitCode, unsigned milliseconds) override;
   bool HasEnded() override;
   void CloseProcess() override;
+  // Lets go of the service's mutex, so that a service started now can run.
+  void ReleaseServiceMutex();
 
  private:
   // Kept open until the updater ends: while it is open no new service can start.
@@ -58,7 +62,7 @@ class Win32ServiceProcess : public ServiceProcess {
 };
 
 // The fixed drives, listed through the ANSI find functions; progress goes to the location
-// line of `window`.
+// line of `window` (none without a window).
 class Win32SearchDisk : public SearchDisk {
  public:
   Win32SearchDisk(HWND window, HWND locationLine) : window_(window), location_(locationLine) {}
@@ -75,5 +79,9 @@ bool GetProductVersion(const std::string& path, std::uint32_t& mostSignificant,
                        std::uint32_t& leastSignificant);
 // Makes the service start when a user logs on; false when the key or value cannot be written.
 bool SetAutorun(const std::string& programPath);
+// The autorun value's text; "" when it is missing or not text.
+std::string ReadAutorun();
+// Starts the program at `path` in its own folder, without waiting for it.
+bool StartProgram(const std::string& path);
 
 }  // namespace quorvel::updater

@@ -56,11 +56,24 @@ bool ResourcePayloadDisk::WritePayload(const std::string& path, int id) {
   if (file == INVALID_HANDLE_VALUE) return false;
   const ResourceBytes payload = OwnResource(id, kPayloadType);
   DWORD written = 0;
+  // Write-through alone does not promise that the file's size and allocation have reached the
+  // disk before the swap makes it the program; the flush does.
   const bool whole = payload.data &&
                      WriteFile(file, payload.data, payload.size, &written, nullptr) &&
-                     written == payload.size;
+                     written == payload.size && FlushFileBuffers(file);
   CloseHandle(file);
   return whole;
+}
+
+bool ResourcePayloadDisk::Replace(const std::string& source, const std::string& target) {
+  // Fails (target unchanged) while another program holds the target open, or while it is
+  // read-only.
+  return MoveFileExA(source.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+void ResourcePayloadDisk::Remove(const std::string& path) {
+  DeleteFileA(path.c_str());
 }
 
 void ResourcePayloadDisk::ClearReadOnly(const std::string& path) {

@@ -31,6 +31,7 @@ std::vector<DirectoryEntry> Win32SearchDisk::List(const std::string& pattern) {
 }
 
 void Win32SearchDisk::ShowLocation(const std::string& directory, bool redrawWindow) {
+  if (!location_) return;
   // The search runs inside a command handler, so nothing repaints unless we ask for it now.
   SetWindowTextA(location_, directory.c_str());
   if (redrawWindow) {

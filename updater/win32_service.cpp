@@ -2,6 +2,8 @@
 // Toolhelp's header needs windows.h before it.
 #include <tlhelp32.h>
 
+#include "updater/paths.h"
+
 namespace quorvel::updater {
 namespace {
 
@@ -95,6 +97,29 @@ bool Win32ServiceProcess::HasEnded() {
 void Win32ServiceProcess::CloseProcess() {
   if (process_) CloseHandle(process_);
   process_ = nullptr;
+}
+
+void Win32ServiceProcess::ReleaseServiceMutex() {
+  if (!mutex_) return;
+  // We own it after a wait that found it abandoned; otherwise the release just fails.
+  ReleaseMutex(mutex_);
+  CloseHandle(mutex_);
+  mutex_ = nullptr;
+}
+
+bool StartProgram(const std::string& path) {
+  std::string commandLine = "\"" + path + "\"";
+  const std::string folder = DirectoryOf(path);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
+    return false;
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
 }
 
 }  // namespace quorvel::updater

@@ -43,4 +43,18 @@ bool SetAutorun(const std::string& programPath) {
   return set == ERROR_SUCCESS;
 }
 
+std::string ReadAutorun() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    return "";
+  }
+  char data[kPathLimit + 2] = {};
+  DWORD type = 0;
+  DWORD size = sizeof(data) - 1;  // leaves a terminating zero even if the data has none
+  const LONG read =
+      RegQueryValueExA(key, kAutorunValue, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+  RegCloseKey(key);
+  return read == ERROR_SUCCESS && type == REG_SZ ? std::string(data) : std::string();
+}
+
 }  // namespace quorvel::updater

@@ -27,7 +27,9 @@ def payload(name):
         return f.read()
 
 
-class UpdaterTest(unittest.TestCase):
+class UpdaterCase(unittest.TestCase):
+    """A prefix without Z:, the updater and its tools in C:\\tools, and helpers; no tests."""
+
     def setUp(self):
         for name in PAYLOADS + ("updater.exe", "guidriver.exe", "fake_service.exe"):
             if not os.path.exists(os.path.join(WIN_BIN, name)):
@@ -116,9 +118,15 @@ class UpdaterTest(unittest.TestCase):
                 self.assertRegex(line, VERSION_LINE)
         return [line for line in lines if not line.startswith("Version of")]
 
+    # The autorun value lives in the registry view of the updater's own build.
     def autorun(self):
         return self.prefix.reg_query(RUN_KEY, "QuorVel")
 
+    def set_autorun(self, path):
+        self.prefix.reg_add(RUN_KEY, "QuorVel", path)
+
+
+class UpdaterTest(UpdaterCase):
     # --- scenarios -------------------------------------------------------------------
     def run_fresh_installation(self, answer):
         proc = self.start_updater()

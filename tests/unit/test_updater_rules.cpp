@@ -1,8 +1,10 @@
 // CRC-32 and check lines, path rules, payload writing and the search of the fixed drives.
 #include <doctest.h>
 
+#include <algorithm>
 #include <deque>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -59,6 +61,8 @@ TEST_CASE("paths split by the runtime's rule") {
 
 namespace {
 
+// A folder in memory: a full disk cuts a write short, a held-open or read-only target refuses
+// to be replaced.
 class FakePayloadDisk : public PayloadDisk {
  public:
   bool HasPayload(int id) override { return id != missingId; }
@@ -68,39 +72,71 @@ class FakePayloadDisk : public PayloadDisk {
   }
   bool WritePayload(const std::string& path, int id) override {
     calls.push_back("write " + path + " " + std::to_string(id));
-    return failuresLeft-- <= 0;
+    const std::string payload = "new payload " + std::to_string(id);
+    const bool fits = attempt++ != fullOnAttempt && !diskFull;
+    files[path] = fits ? payload : payload.substr(0, 5);
+    return fits;
   }
-  void ClearReadOnly(const std::string& path) override { calls.push_back("clear " + path); }
+  bool Replace(const std::string& source, const std::string& target) override {
+    calls.push_back("replace " + target);
+    if (heldOpen || readOnly.count(target)) return false;
+    files[target] = files[source];
+    files.erase(source);
+    return true;
+  }
+  void Remove(const std::string& path) override {
+    calls.push_back("remove " + path);
+    files.erase(path);
+  }
+  void ClearReadOnly(const std::string& path) override {
+    calls.push_back("clear " + path);
+    readOnly.erase(path);
+  }
   void Pause(unsigned milliseconds) override {
     calls.push_back("pause " + std::to_string(milliseconds));
   }
   int missingId = 0;
-  int failuresLeft = 0;
+  bool heldOpen = false;
+  bool diskFull = false;
+  int attempt = 0;
+  int fullOnAttempt = -1;
+  std::set<std::string> readOnly;
   DirectoryResult directoryResult = DirectoryResult::AlreadyExists;
+  std::map<std::string, std::string> files;
   std::vector<std::string> calls;
 };
+
+const std::string kTarget = "C:\\quorvl\\quorveld.exe";
+const std::string kTemporary = "C:\\quorvl\\quorveld.exe.new";
 
 }  // namespace
 
 TEST_CASE("payload files are written with up to four attempts") {
   FakePayloadDisk disk;
+  disk.files[kTarget] = "old program";
   SUBCASE("the library files go beside the target, whatever its name") {
     CHECK(WritePayloadFile(disk, "D:\\x\\other.exe", "CDRVHF32.DLL", 131));
-    CHECK(disk.calls == std::vector<std::string>{"mkdir D:\\x\\", "write D:\\x\\CDRVHF32.DLL 131"});
+    CHECK(disk.calls == std::vector<std::string>{"mkdir D:\\x\\",
+                                                 "write D:\\x\\CDRVHF32.DLL.new 131",
+                                                 "replace D:\\x\\CDRVHF32.DLL"});
+    CHECK(disk.files["D:\\x\\CDRVHF32.DLL"] == "new payload 131");
   }
   SUBCASE("a read-only file is cleared and written on the second attempt") {
-    disk.failuresLeft = 1;
-    CHECK(WritePayloadFile(disk, "C:\\quorvl\\quorveld.exe", nullptr, 130));
-    CHECK(disk.calls == std::vector<std::string>{"mkdir C:\\quorvl\\",
-                                                 "write C:\\quorvl\\quorveld.exe 130",
-                                                 "clear C:\\quorvl\\quorveld.exe", "pause 500",
-                                                 "write C:\\quorvl\\quorveld.exe 130"});
+    disk.readOnly = {kTarget};
+    CHECK(WritePayloadFile(disk, kTarget, nullptr, 130));
+    CHECK(disk.calls ==
+          std::vector<std::string>{"mkdir C:\\quorvl\\", "write " + kTemporary + " 130",
+                                   "replace " + kTarget, "remove " + kTemporary,
+                                   "clear " + kTarget, "pause 500", "write " + kTemporary + " 130",
+                                   "replace " + kTarget});
+    CHECK(disk.files == std::map<std::string, std::string>{{kTarget, "new payload 130"}});
   }
   SUBCASE("a file held open fails after four attempts, each followed by a pause") {
-    disk.failuresLeft = 10;
-    CHECK_FALSE(WritePayloadFile(disk, "C:\\quorvl\\quorveld.exe", nullptr, 130));
-    CHECK(disk.calls.size() == 1 + 4 * 3);
+    disk.heldOpen = true;
+    CHECK_FALSE(WritePayloadFile(disk, kTarget, nullptr, 130));
+    CHECK(disk.calls.size() == 1 + 4 * 5);
     CHECK(disk.calls.back() == "pause 500");
+    CHECK(disk.files == std::map<std::string, std::string>{{kTarget, "old program"}});
   }
   SUBCASE("a directory that cannot be made stops before any attempt") {
     disk.directoryResult = DirectoryResult::Failed;
@@ -109,13 +145,39 @@ TEST_CASE("payload files are written with up to four attempts") {
   }
   SUBCASE("a payload missing from the image leaves the file untouched") {
     disk.missingId = 131;
-    CHECK_FALSE(WritePayloadFile(disk, "C:\\quorvl\\quorveld.exe", "CDRVHF32.DLL", 131));
+    CHECK_FALSE(WritePayloadFile(disk, kTarget, "CDRVHF32.DLL", 131));
     CHECK(disk.calls.empty());
   }
   SUBCASE("a path beyond the platform's limit is not opened") {
     const std::string deep = "C:\\" + std::string(250, 'd') + "\\";
     CHECK_FALSE(WritePayloadFile(disk, deep + "quorveld.exe", nullptr, 130));
     CHECK(disk.calls.empty());
+  }
+}
+
+TEST_CASE("a write cut short never touches the target and leaves no temporary file") {
+  FakePayloadDisk disk;
+  disk.files[kTarget] = "old program";
+  SUBCASE("the disk fills up on the second attempt; the third one writes the file") {
+    disk.readOnly = {kTarget};
+    disk.fullOnAttempt = 1;
+    CHECK(WritePayloadFile(disk, kTarget, nullptr, 130));
+    CHECK(disk.calls[6] == "write " + kTemporary + " 130");
+    CHECK(disk.calls[7] == "remove " + kTemporary);
+    CHECK(disk.files == std::map<std::string, std::string>{{kTarget, "new payload 130"}});
+  }
+  SUBCASE("a disk that is full for every attempt keeps the old file whole") {
+    disk.diskFull = true;
+    CHECK_FALSE(WritePayloadFile(disk, kTarget, nullptr, 130));
+    CHECK(std::count(disk.calls.begin(), disk.calls.end(), "pause 500") == 4);
+    CHECK(std::count(disk.calls.begin(), disk.calls.end(), "replace " + kTarget) == 0);
+    CHECK(disk.files == std::map<std::string, std::string>{{kTarget, "old program"}});
+  }
+  SUBCASE("a missing target is not created by a failed write") {
+    disk.files.clear();
+    disk.diskFull = true;
+    CHECK_FALSE(WritePayloadFile(disk, kTarget, "CDRVDL32.DLL", 132));
+    CHECK(disk.files.empty());
   }
 }
 

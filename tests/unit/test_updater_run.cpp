@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "updater/payload.h"
 #include "updater/service_stop.h"
 #include "updater/update.h"
 
@@ -60,6 +61,11 @@ class FakeHost : public UpdateHost {
     autorun = path;
     return autorunWorks;
   }
+  std::string ReadAutorun() override { return autorunBefore; }
+  bool StartProgramAt(const std::string& path) override {
+    lines.push_back("(start " + path + ")");
+    return startWorks;
+  }
 
   Lines lines;
   std::map<int, std::uint32_t> computed{{130, 0x11}, {131, 0x22}, {132, 0x33}};
@@ -78,6 +84,8 @@ class FakeHost : public UpdateHost {
   std::set<int> failingIds;
   std::string autorun = "(unset)";
   bool autorunWorks = true;
+  std::string autorunBefore;
+  bool startWorks = true;
 };
 
 const Lines kIntact{"Starting.", "Performing internal integrity check.",
@@ -192,10 +200,10 @@ TEST_CASE("the search decides between update, chooser and installation") {
     CHECK(empty.autorun == "(unset)");
   }
   SUBCASE("no copy and Yes installs all three files at the default path") {
-    host.failingIds = {130};
-    RunUpdate(host);
+    CHECK(RunUpdate(host) == RunOutcome::Done);
     CHECK(host.lines == After(kIntact, {"Searching for quorveld.exe...", "(search)", "(question)",
-                                        "Update successful.", "Autorun registry key added."}));
+                                        "Update successful.", "Version of new file: 1.0.4.2",
+                                        "Autorun registry key added."}));
     CHECK(host.writes == std::vector<std::string>{"C:\\quorvl\\quorveld.exe||130",
                                                   "C:\\quorvl\\quorveld.exe|CDRVHF32.DLL|131",
                                                   "C:\\quorvl\\quorveld.exe|CDRVDL32.DLL|132"});
@@ -208,6 +216,181 @@ TEST_CASE("the search decides between update, chooser and installation") {
     CHECK(host.writes.front() == "C:\\quorvl\\quorveld.exe||130");
     CHECK(host.autorun == "C:\\quorvl\\quorveld.exe");
   }
+}
+
+TEST_CASE("an installation succeeds only with the program written and both libraries in place") {
+  FakeHost host;
+  SUBCASE("the program cannot be written") {
+    host.failingIds = {130};
+    CHECK(RunUpdate(host) == RunOutcome::Failed);
+    CHECK(host.lines.back() == "Update failed.");
+    CHECK(host.writes.size() == 3);
+    CHECK(host.autorun == "(unset)");
+  }
+  SUBCASE("a library that cannot be written but is already there will do") {
+    host.failingIds = {132};
+    host.present = {"C:\\quorvl\\CDRVDL32.DLL"};
+    CHECK(RunUpdate(host) == RunOutcome::Done);
+    CHECK(host.autorun == "C:\\quorvl\\quorveld.exe");
+  }
+  SUBCASE("a library that is neither written nor there fails the installation") {
+    host.failingIds = {131};
+    host.present = {"C:\\quorvl\\CDRVDL32.DLL"};
+    CHECK(RunUpdate(host) == RunOutcome::Failed);
+    CHECK(host.lines.back() == "Update failed.");
+    CHECK(host.autorun == "(unset)");
+  }
+}
+
+TEST_CASE("each way a run ends has its own outcome") {
+  FakeHost host;
+  host.present = {"C:\\quorvl\\quorveld.exe"};
+  SUBCASE("done") { CHECK(RunUpdate(host) == RunOutcome::Done); }
+  SUBCASE("a corrupt payload") {
+    host.stored[130] = 0;
+    CHECK(RunUpdate(host) == RunOutcome::Corrupt);
+  }
+  SUBCASE("a failed write") {
+    host.failingIds = {130};
+    CHECK(RunUpdate(host) == RunOutcome::Failed);
+  }
+  SUBCASE("an autorun value that cannot be set") {
+    host.autorunWorks = false;
+    CHECK(RunUpdate(host) == RunOutcome::Failed);
+  }
+  SUBCASE("the installation declined") {
+    host.present.clear();
+    host.installYes = false;
+    CHECK(RunUpdate(host) == RunOutcome::NothingDone);
+  }
+}
+
+TEST_CASE("an unattended run decides where the window would ask") {
+  FakeHost host;
+  RunOptions unattended;
+  unattended.unattended = true;
+  SUBCASE("no copy installs at the default path without a question") {
+    CHECK(RunUpdate(host, unattended) == RunOutcome::Done);
+    CHECK(host.lines == After(kIntact, {"Searching for quorveld.exe...", "(search)",
+                                        "Update successful.", "Version of new file: 1.0.4.2",
+                                        "Autorun registry key added."}));
+    CHECK(host.writes.size() == 3);
+  }
+  SUBCASE("several copies: the one the autorun value names, in any letter case or quoted") {
+    for (const char* named :
+         {"C:\\b\\quorveld.exe", "c:\\B\\QUORVELD.EXE", "\"C:\\b\\quorveld.exe\""}) {
+      FakeHost several;
+      several.onDisk = {"C:\\a\\quorveld.exe", "C:\\b\\quorveld.exe"};
+      several.autorunBefore = named;
+      CHECK(RunUpdate(several, unattended) == RunOutcome::Done);
+      CHECK(several.lines[5] == "File to replace: C:\\b\\quorveld.exe");
+      CHECK(several.writes == std::vector<std::string>{"C:\\b\\quorveld.exe||130"});
+      CHECK(several.autorun == "C:\\b\\quorveld.exe");
+    }
+  }
+  SUBCASE("several copies and the autorun value names none: stop and list them") {
+    host.onDisk = {"C:\\a\\quorveld.exe", "C:\\b\\quorveld.exe"};
+    host.autorunBefore = "C:\\c\\quorveld.exe";
+    CHECK(RunUpdate(host, unattended) == RunOutcome::NothingDone);
+    CHECK(host.lines ==
+          After(kIntact, {"Searching for quorveld.exe...", "(search)",
+                          "Several copies found, and the autorun value names none of them:",
+                          "  C:\\a\\quorveld.exe", "  C:\\b\\quorveld.exe", "Aborting."}));
+    CHECK(host.writes.empty());
+    CHECK(host.autorun == "(unset)");
+  }
+}
+
+TEST_CASE("a given target is used instead of the search") {
+  FakeHost host;
+  RunOptions options;
+  options.target = "D:\\site\\quorveld.exe";
+  SUBCASE("an existing file is updated, even when the running service came from elsewhere") {
+    host.running = true;
+    host.pathFromStop = "C:\\quorvl\\quorveld.exe";
+    host.present = {"D:\\site\\quorveld.exe", "C:\\quorvl\\quorveld.exe"};
+    CHECK(RunUpdate(host, options) == RunOutcome::Done);
+    CHECK(host.lines[5] == "File to replace: D:\\site\\quorveld.exe");
+    CHECK(host.writes == std::vector<std::string>{"D:\\site\\quorveld.exe||130"});
+    CHECK(host.autorun == "D:\\site\\quorveld.exe");
+  }
+  SUBCASE("a missing file is installed there without search or question") {
+    CHECK(RunUpdate(host, options) == RunOutcome::Done);
+    CHECK(host.lines == After(kIntact, {"Update successful.", "Version of new file: 1.0.4.2",
+                                        "Autorun registry key added."}));
+    CHECK(host.writes.front() == "D:\\site\\quorveld.exe||130");
+    CHECK(host.writes.size() == 3);
+  }
+}
+
+TEST_CASE("asked to, a successful run starts the service from the target") {
+  FakeHost host;
+  host.present = {"C:\\quorvl\\quorveld.exe"};
+  RunOptions options;
+  options.startService = true;
+  SUBCASE("after the autorun value") {
+    CHECK(RunUpdate(host, options) == RunOutcome::Done);
+    CHECK(host.lines == After(kIntact, {"File to replace: C:\\quorvl\\quorveld.exe",
+                                        "Update successful.", "Version of new file: 1.0.4.2",
+                                        "Autorun registry key added.",
+                                        "(start C:\\quorvl\\quorveld.exe)", "quorveld started."}));
+  }
+  SUBCASE("a start that fails is a failed run") {
+    host.startWorks = false;
+    CHECK(RunUpdate(host, options) == RunOutcome::Failed);
+    CHECK(host.lines.back() == "Failed to start quorveld.");
+  }
+  SUBCASE("a failed update starts nothing") {
+    host.failingIds = {130};
+    RunUpdate(host, options);
+    CHECK(host.lines.back() == "Update failed.");
+  }
+}
+
+namespace {
+
+// A disk that is full whatever is written to it.
+class FullDisk : public PayloadDisk {
+ public:
+  bool HasPayload(int) override { return true; }
+  DirectoryResult MakeDirectory(const std::string&) override {
+    return DirectoryResult::AlreadyExists;
+  }
+  bool WritePayload(const std::string& path, int) override {
+    files[path] = "new";  // cut short
+    return false;
+  }
+  bool Replace(const std::string& source, const std::string& target) override {
+    files[target] = files[source];
+    files.erase(source);
+    return true;
+  }
+  void Remove(const std::string& path) override { files.erase(path); }
+  void ClearReadOnly(const std::string&) override {}
+  void Pause(unsigned) override {}
+  std::map<std::string, std::string> files;
+};
+
+class HostOnDisk : public FakeHost {
+ public:
+  bool WritePayloadFile(const std::string& target, const char* fileName, int id) override {
+    return quorvel::updater::WritePayloadFile(disk, target, fileName, id);
+  }
+  FullDisk disk;
+};
+
+}  // namespace
+
+TEST_CASE("an update on a full disk fails with the usual lines and keeps the old program") {
+  HostOnDisk host;
+  host.present = {"C:\\quorvl\\quorveld.exe"};
+  host.disk.files["C:\\quorvl\\quorveld.exe"] = "old program";
+  CHECK(RunUpdate(host) == RunOutcome::Failed);
+  CHECK(host.lines ==
+        After(kIntact, {"File to replace: C:\\quorvl\\quorveld.exe", "Update failed."}));
+  CHECK(host.disk.files ==
+        std::map<std::string, std::string>{{"C:\\quorvl\\quorveld.exe", "old program"}});
+  CHECK(host.autorun == "(unset)");
 }
 
 namespace {

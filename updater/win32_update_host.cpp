@@ -1,0 +1,85 @@
+#include "updater/win32_update_host.h"
+
+#include "updater/command_line.h"
+
+namespace quorvel::updater {
+namespace {
+
+HANDLE OpenForAppending(const std::string& path) {
+  // Others may read the log while we run, and a second updater may append to it too.
+  return CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+bool CanAppendTo(const std::string& path) {
+  HANDLE file = OpenForAppending(path);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(file);
+  return true;
+}
+
+void Win32UpdateHost::LogStatusLine(const std::string& line) {
+  if (logFile_.empty()) return;
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  const std::string text = FormatLogLine(
+      {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond}, line);
+  // Opened for each line, so that every line is on disk even if the run is cut short.
+  HANDLE file = OpenForAppending(logFile_);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+std::uint32_t Win32UpdateHost::ComputePayloadCrc(int id) {
+  return updater::ComputePayloadCrc(id);
+}
+
+std::uint32_t Win32UpdateHost::ReadStoredCrc(int id) {
+  return updater::ReadStoredCrc(id);
+}
+
+bool Win32UpdateHost::IsServiceRunning() {
+  return updater::IsServiceRunning();
+}
+
+bool Win32UpdateHost::StopService(std::string& targetPath) {
+  return updater::StopService(service_, *this, targetPath);
+}
+
+bool Win32UpdateHost::FileIsPresent(const std::string& path) {
+  return updater::FileIsPresent(path);
+}
+
+bool Win32UpdateHost::GetProductVersion(const std::string& path, std::uint32_t& mostSignificant,
+                                        std::uint32_t& leastSignificant) {
+  return updater::GetProductVersion(path, mostSignificant, leastSignificant);
+}
+
+bool Win32UpdateHost::WritePayloadFile(const std::string& target, const char* fileName, int id) {
+  return updater::WritePayloadFile(payloadDisk_, target, fileName, id);
+}
+
+bool Win32UpdateHost::SetAutorun(const std::string& path) {
+  return updater::SetAutorun(path);
+}
+
+std::string Win32UpdateHost::ReadAutorun() {
+  return updater::ReadAutorun();
+}
+
+bool Win32UpdateHost::StartProgramAt(const std::string& path) {
+  // While we hold the service's mutex a starting service takes itself for a second copy.
+  service_.ReleaseServiceMutex();
+  return StartProgram(path);
+}
+
+void QuietUpdateHost::SearchForServiceProgram() {
+  Win32SearchDisk disk(nullptr, nullptr);
+  updater::SearchForServiceProgram(disk, FoundList());
+}
+
+}  // namespace quorvel::updater

@@ -1,0 +1,52 @@
+#pragma once
+// The Win32 side of a run, shared by the updater's window and the unattended run.
+#include <deque>
+#include <string>
+
+#include "updater/update.h"
+#include "updater/win32_adapters.h"
+
+namespace quorvel::updater {
+
+class Win32UpdateHost : public UpdateHost {
+ public:
+  // Every status line is also appended, with date and time, to `path` ("" for none).
+  void SetLogFile(const std::string& path) { logFile_ = path; }
+
+  std::uint32_t ComputePayloadCrc(int id) override;
+  std::uint32_t ReadStoredCrc(int id) override;
+  bool IsServiceRunning() override;
+  bool StopService(std::string& targetPath) override;
+  bool FileIsPresent(const std::string& path) override;
+  std::deque<std::string>& FoundList() override { return found_; }
+  bool GetProductVersion(const std::string& path, std::uint32_t& mostSignificant,
+                         std::uint32_t& leastSignificant) override;
+  bool WritePayloadFile(const std::string& target, const char* fileName, int id) override;
+  bool SetAutorun(const std::string& path) override;
+  std::string ReadAutorun() override;
+  bool StartProgramAt(const std::string& path) override;
+
+ protected:
+  void LogStatusLine(const std::string& line);
+
+ private:
+  std::string logFile_;
+  std::deque<std::string> found_;
+  Win32ServiceProcess service_;
+  ResourcePayloadDisk payloadDisk_;
+};
+
+// The run of /quiet: no window, no questions; the status lines go to the log file alone.
+class QuietUpdateHost : public Win32UpdateHost {
+ public:
+  void AddStatusLine(const std::string& line) override { LogStatusLine(line); }
+  void SearchForServiceProgram() override;
+  // An unattended run decides without asking (RunUpdate), so these are never called.
+  bool SelectFile() override { return false; }
+  bool AskToInstall() override { return false; }
+};
+
+// True when `path` can be opened for appending (created if missing).
+bool CanAppendTo(const std::string& path);
+
+}  // namespace quorvel::updater
