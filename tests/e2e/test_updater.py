@@ -118,12 +118,23 @@ class UpdaterCase(unittest.TestCase):
                 self.assertRegex(line, VERSION_LINE)
         return [line for line in lines if not line.startswith("Version of")]
 
-    # The autorun value lives in the registry view of the updater's own build.
+    # The autorun value, in the registry view of the updater's own build: "/reg:64" for the
+    # 64-bit updater ("wine reg" alone is the 32-bit tool in a prefix with 32-bit support, and
+    # sees WOW6432Node), "/reg:32" for a 32-bit one.
+    REGISTRY_VIEW = "/reg:64"
+
     def autorun(self):
-        return self.prefix.reg_query(RUN_KEY, "QuorVel")
+        out = self.prefix.wine(["reg", "query", RUN_KEY, "/v", "QuorVel", self.REGISTRY_VIEW],
+                               stdout=subprocess.PIPE).stdout
+        for line in out.decode(errors="replace").splitlines():
+            parts = line.split(None, 2)
+            if len(parts) == 3 and parts[0] == "QuorVel":
+                return parts[2].strip()
+        return None
 
     def set_autorun(self, path):
-        self.prefix.reg_add(RUN_KEY, "QuorVel", path)
+        self.prefix.wine(["reg", "add", RUN_KEY, "/v", "QuorVel", "/d", path, "/f",
+                          self.REGISTRY_VIEW], check=True)
 
 
 class UpdaterTest(UpdaterCase):
