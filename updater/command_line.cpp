@@ -31,8 +31,8 @@ bool TakeValue(std::string& slot, const std::string& value, bool fit) {
 bool ApplySwitch(UpdaterArguments& parsed, const std::string& argument) {
   if (argument.empty() || argument[0] != '/') return false;
   const std::size_t equals = argument.find('=');
-  const std::string name = Lowered(argument.substr(1, equals == std::string::npos ? equals
-                                                                                  : equals - 1));
+  const std::string name =
+      Lowered(argument.substr(1, equals == std::string::npos ? equals : equals - 1));
   const bool hasValue = equals != std::string::npos;
   const std::string value = hasValue ? argument.substr(equals + 1) : "";
   if (name == "quiet" && !hasValue) {
@@ -74,10 +74,10 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
 
 UpdaterArguments ParseArguments(const std::vector<std::string>& arguments) {
   UpdaterArguments parsed;
+  // Read on past a bad argument: a /quiet after it must still keep the message box away.
   for (const std::string& argument : arguments) {
-    if (!ApplySwitch(parsed, argument)) {
-      parsed.badSwitch = argument;
-      break;
+    if (!ApplySwitch(parsed, argument) && parsed.badSwitch.empty()) {
+      parsed.badSwitch = argument.empty() ? "\"\"" : argument;
     }
   }
   return parsed;

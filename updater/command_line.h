@@ -12,11 +12,12 @@ namespace quorvel::updater {
 inline constexpr int kBadArgumentsExitCode = 4;
 
 struct UpdaterArguments {
-  bool quiet = false;  // /quiet: no window, no questions
-  bool start = false;  // /start: start the service after a successful run
-  std::string target;  // /target=PATH
+  bool quiet = false;   // /quiet: no window, no questions
+  bool start = false;   // /start: start the service after a successful run
+  std::string target;   // /target=PATH
   std::string logFile;  // /log=FILE: every status line, with date and time, appended
-  // The first unknown or malformed argument, as given; "" when every argument is good.
+  // The first unknown or malformed argument, as given (an empty one as two quotes); "" when
+  // every argument is good. The good switches are read all the same.
   std::string badSwitch;
 };
 

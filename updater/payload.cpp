@@ -17,11 +17,12 @@ bool TryWrite(PayloadDisk& disk, const std::string& path, const std::string& tem
   return false;
 }
 
-}  // namespace
-
+// Same folder as the target, so that the swap stays on one volume.
 std::string TemporaryPathFor(const std::string& path) {
   return path + ".new";
 }
+
+}  // namespace
 
 bool WritePayloadFile(PayloadDisk& disk, const std::string& target, const char* fileName, int id) {
   // A payload missing from the image can never be written: no attempts, no pauses.

@@ -1,7 +1,8 @@
 #pragma once
 // Writing the payloads the updater carries, with retries for files that are briefly in use or
-// read-only. Each attempt writes a temporary file beside the target and only then swaps it in,
-// so a disk that fills up or a failing write never leaves a target cut short.
+// read-only. Each attempt writes a temporary file beside the target ("quorveld.exe.new") and
+// only then swaps it in, so a disk that fills up or a failing write never leaves a target cut
+// short.
 #include <string>
 
 namespace quorvel::updater {
@@ -30,10 +31,6 @@ class PayloadDisk {
   virtual void ClearReadOnly(const std::string& path) = 0;
   virtual void Pause(unsigned milliseconds) = 0;
 };
-
-// The temporary file an attempt writes before it replaces `path`: same folder, so the swap
-// stays on one volume.
-std::string TemporaryPathFor(const std::string& path);
 
 // Writes payload `id` to `target`, or to `fileName` in the target's directory when one is
 // given; creates that directory (one level) if needed. True when the file was written whole;

@@ -24,8 +24,8 @@ void Win32UpdateHost::LogStatusLine(const std::string& line) {
   if (logFile_.empty()) return;
   SYSTEMTIME now;
   GetLocalTime(&now);
-  const std::string text = FormatLogLine(
-      {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond}, line);
+  const std::string text =
+      FormatLogLine({now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond}, line);
   // Opened for each line, so that every line is on disk even if the run is cut short.
   HANDLE file = OpenForAppending(logFile_);
   if (file == INVALID_HANDLE_VALUE) return;

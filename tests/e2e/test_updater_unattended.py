@@ -101,7 +101,8 @@ class UnattendedUpdaterTest(UnattendedCase):
         self.assertIsNone(self.autorun())
         lines = self.log_lines()
         self.assertEqual(lines[:4], INTACT + ["Searching for quorveld.exe..."])
-        self.assertEqual(lines[4], "Several copies found, and the autorun value names none of them:")
+        self.assertEqual(lines[4],
+                         "Several copies found, and the autorun value names none of them:")
         self.assertEqual(sorted(lines[5:7]), ["  " + path for path in copies])
         self.assertEqual(lines[7:], ["Aborting."])
 
@@ -150,8 +151,8 @@ class UnattendedUpdaterTest(UnattendedCase):
 
     def test_bad_switches_touch_nothing(self):
         self.place(r"C:\quorvl\quorveld.exe", b"old")
-        for args in (["/quiet", "/silent"], ["/quiet", "/target="], ["/quiet", "/log=C:\\no\\x.log"],
-                     ["/quiet", "/target=quorveld.exe"]):
+        for args in (["/quiet", "/silent"], ["/silent", "/quiet"], ["/quiet", "/target="],
+                     ["/quiet", r"/log=C:\no\x.log"], ["/quiet", "/target=quorveld.exe"]):
             self.assertEqual(self.run_updater(*args), 4, args)
         self.assertFalse(self.driver.exists(BAD_SWITCH_BOX))
         proc = self.start(r"C:\tools\updater.exe", "/silent")
