@@ -82,9 +82,10 @@ class UnattendedUpdaterTest(UnattendedCase):
             "quorveld is running.", "Shutting it down.", "Shutdown complete.",
             r"File to replace: C:\quorvl\quorveld.exe", "Update successful.",
             "Autorun registry key added.", "quorveld started."])
-        # The old process has ended, so the window now belongs to the one started from the
-        # new file.
+        # The old process has ended, so the window belongs to a new one, and that one has the
+        # new file mapped (a mapping of the replaced file would read "(deleted)").
         self.wait_for_service()
+        self.assertTrue(wait_for(lambda: self.maps_file(r"C:\quorvl\quorveld.exe"), 20))
 
     def place_two_copies(self):
         copies = [r"C:\q1\quorveld.exe", r"C:\q2\deep\quorveld.exe"]
