@@ -54,7 +54,8 @@ class Win32ServiceProcess : public ServiceProcess {
   void ReleaseServiceMutex();
 
  private:
-  // Kept open until the updater ends: while it is open no new service can start.
+  // Kept open until the updater ends, or until /start lets go of it: while it is open no new
+  // service can start.
   HANDLE mutex_ = nullptr;
   HWND window_ = nullptr;
   DWORD processId_ = 0;
