@@ -1,6 +1,6 @@
 """The README's "Running a site by hand" works as written on a headless machine:
 tools/handrun/run-site is those very steps, and running it gives a service that polls the box
-into its log and cache, and stops again."""
+into its log and cache and uploads, and stops again."""
 import os
 import re
 import shutil
@@ -75,8 +75,13 @@ class HandRunTest(ServiceTestCase):
             got_all = wait_for(lambda: read(cache).count(b"\n") >= BOX_RECORDS, timeout=240)
             self.assertTrue(got_all, "cache: %r\nrun-site: %r" % (
                 read(cache)[-500:], read(os.path.join(site, "run-site.txt"))[-2000:]))
-            self.assertIn(b"/ping?", read(os.path.join(site, "server.txt")))
+            server_output = os.path.join(site, "server.txt")
+            self.assertIn(b"/ping?", read(server_output))
             self.assertTrue(read(os.path.join(local, "quorveld.log")), "no log")
+            # The first upload is due two minutes after start.
+            uploaded = wait_for(lambda: re.search(rb"(?m)^\d\d:\d\d:\d\d /(?!ping)",
+                                                  read(server_output)), timeout=120)
+            self.assertTrue(uploaded, read(server_output)[-2000:])
 
             os.kill(run.pid, signal.SIGTERM)
             self.assertEqual(run.wait(60), 0)
