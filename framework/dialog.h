@@ -1,7 +1,9 @@
 #pragma once
 // A modal dialog object bound to its HWND: the shared dialog procedure finds the object
 // through the pointer stored at WM_INITDIALOG and calls its typed handlers. DoDataExchange
-// moves values between the object's fields and the controls, in either direction.
+// moves values between the object's fields and the controls, in either direction. The object
+// belongs to whoever runs DoModal, whether the dialog could be created or not: the framework
+// only unbinds it when the dialog is destroyed.
 #include <windows.h>
 
 #include <string>

@@ -27,9 +27,13 @@ bool Window::RegisterWindowClass(const char* className, UINT style, HCURSOR curs
 
 bool Window::Create(DWORD exStyle, const char* className, const char* title, DWORD style,
                     const RECT& rect, HWND parent) {
-  return CreateWindowExA(exStyle, className, title, style, rect.left, rect.top,
-                         rect.right - rect.left, rect.bottom - rect.top, parent, nullptr,
-                         GetModuleHandleA(nullptr), this) != nullptr;
+  creating_ = true;
+  const HWND created = CreateWindowExA(exStyle, className, title, style, rect.left, rect.top,
+                                       rect.right - rect.left, rect.bottom - rect.top, parent,
+                                       nullptr, GetModuleHandleA(nullptr), this);
+  creating_ = false;
+  // A window destroyed during its creation has already unbound the object at WM_NCDESTROY.
+  return created != nullptr && hwnd_ == created;
 }
 
 LRESULT Window::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -59,7 +63,8 @@ LRESULT CALLBACK Window::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARA
     app->SetMainWindow(nullptr);
     PostQuitMessage(0);
   }
-  self->HandleDestroyed();
+  // During Create the creator still owns the object and learns of the failure from Create.
+  if (!self->creating_) self->HandleDestroyed();
   return result;
 }
 

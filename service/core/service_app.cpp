@@ -24,7 +24,8 @@ constexpr UINT kTickMilliseconds = 100;
 
 class ServiceApp;
 
-// The hidden top-level window. It owns the scheduler and deletes itself once destroyed.
+// The hidden top-level window. It owns the scheduler; once created it deletes itself when
+// destroyed.
 class ServiceWindowHost : public framework::Window, public WindowHost {
  public:
   ServiceWindowHost(Settings& settings, Platform& platform, OptionsDialogRunner& options)
@@ -81,14 +82,14 @@ class ServiceApp : public framework::Application, public OptionsDialogRunner {
     framework::Window::RegisterWindowClass(kWindowClass, CS_HREDRAW | CS_VREDRAW, LoadCursor(nullptr, IDC_ARROW),
                           static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)),
                           LoadIcon(nullptr, IDI_APPLICATION));
-    auto* window = new ServiceWindowHost(settings_, platform_, *this);
+    auto window = std::make_unique<ServiceWindowHost>(settings_, platform_, *this);
     const RECT rect{10, 10, 60, 60};
-    if (!window->Create(0, kWindowClass, kWindowTitle, WS_CAPTION, rect, nullptr)) {
-      delete window;  // creation failed (timer could not start): nothing is left running
-      return false;
-    }
+    // No window (no display driver, or the timer could not start): end quietly, as a second
+    // copy does. The object is still ours and goes with `window`.
+    if (!window->Create(0, kWindowClass, kWindowTitle, WS_CAPTION, rect, nullptr)) return false;
     notifier_.SetServiceWindow(window->Handle());
     SetMainWindow(window->Handle());
+    window.release();  // a created window owns itself and deletes itself once destroyed
     return true;
   }
 
