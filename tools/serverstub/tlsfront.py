@@ -51,17 +51,20 @@ def _subject_alt_names(names):
 
 class CertificateAuthority:
     """A self-signed authority in its own folder, issuing server certificates through
-    `openssl ca` (which takes any start and end date, past ones included)."""
+    `openssl ca` (which takes any start and end date, past ones included). An authority
+    already in the folder is used again, so that a prefix that trusts it keeps trusting it."""
 
     def __init__(self, workdir, name):
         self.dir = os.path.join(workdir, name.lower().replace(" ", "-"))
-        os.makedirs(os.path.join(self.dir, "issued"))
         self.cert = os.path.join(self.dir, "authority.pem")
         self.key = os.path.join(self.dir, "authority.key")
+        self.config = os.path.join(self.dir, "ca.cnf")
+        if os.path.exists(self.cert) and os.path.exists(self.key):
+            return
+        os.makedirs(os.path.join(self.dir, "issued"), exist_ok=True)
         open(os.path.join(self.dir, "index.txt"), "w").close()
         with open(os.path.join(self.dir, "serial"), "w") as f:
             f.write("1000\n")
-        self.config = os.path.join(self.dir, "ca.cnf")
         with open(self.config, "w") as f:
             f.write(_CA_CONFIG.format(dir=self.dir))
         _openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-sha256", "-days", "3650",
