@@ -125,15 +125,18 @@ class TlsFront:
     request unchanged to the plain HTTP server on 127.0.0.1:`backend_port`. Its
     configuration, pid file and logs live in `workdir`/nginx-<port>; stopped by its pid."""
 
-    def __init__(self, backend_port, cert: Certificate, workdir, port=0):
+    def __init__(self, backend_port, cert: Certificate, workdir, port=0, plain=False):
+        """plain: also listen without TLS on `plain_port` (to time the proxy hop alone)."""
         self.backend_port = backend_port
         self.port = port or free_port()
+        self.plain_port = free_port() if plain else None
         self.dir = os.path.join(workdir, "nginx-%d" % self.port)
         os.makedirs(self.dir, exist_ok=True)
         self.config = os.path.join(self.dir, "nginx.conf")
         with open(self.config, "w") as f:
+            plain_listen = "listen %s:%d;" % (HOST, self.plain_port) if plain else ""
             f.write(_NGINX_CONFIG.format(dir=self.dir, port=self.port, backend=backend_port,
-                                         cert=cert.cert, key=cert.key))
+                                         cert=cert.cert, key=cert.key, plain=plain_listen))
         self._errors = open(os.path.join(self.dir, "stderr.log"), "wb")
         self.process = subprocess.Popen([NGINX, "-c", self.config, "-p", self.dir],
                                         stdout=self._errors, stderr=subprocess.STDOUT)
@@ -197,6 +200,7 @@ http {{
     scgi_temp_path {dir}/scgi;
     server {{
         listen {host}:{port} ssl;
+        {plain}
         ssl_certificate {cert};
         ssl_certificate_key {key};
         location / {{
