@@ -146,6 +146,18 @@ class HttpsTest(ServiceTestCase):
             with open(os.path.join(front.dir, "access.log")) as f:
                 self.assertEqual(f.read(), "")
 
+    def test_a_redirect_to_plain_http_is_not_followed(self):
+        env = self.site()
+        front = TlsFront(env.server.port, self.certs["good"], self.work, redirect=True)
+        self.addCleanup(front.stop)
+        self.write_cache(env)
+        env.write_settings(ServerPort=front.port)
+        self.run_until(env, lambda: env.log_text().count(";Upload failed.  Server response 302") >= 2,
+                       "uploads were not answered 302")
+        self.assertNotIn(REASON, env.log_text())
+        self.assertEqual(env.read_local("quorveld.dat"), CACHE)
+        self.assertEqual(env.server.requests, [])
+
     def test_secure_0_stays_plain_and_logs_nothing_new(self):
         env = self.site(Secure=0)
         front = self.front(env, "good")

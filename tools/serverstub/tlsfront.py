@@ -125,8 +125,11 @@ class TlsFront:
     request unchanged to the plain HTTP server on 127.0.0.1:`backend_port`. Its
     configuration, pid file and logs live in `workdir`/nginx-<port>; stopped by its pid."""
 
-    def __init__(self, backend_port, cert: Certificate, workdir, port=0, plain=False):
-        """plain: also listen without TLS on `plain_port` (to time the proxy hop alone)."""
+    def __init__(self, backend_port, cert: Certificate, workdir, port=0, plain=False,
+                 redirect=False):
+        """plain: also listen without TLS on `plain_port` (to time the proxy hop alone).
+        redirect: answer every request with a redirect to the same path on the backend's
+        plain HTTP port instead of passing it on."""
         self.backend_port = backend_port
         self.port = port or free_port()
         self.plain_port = free_port() if plain else None
@@ -135,7 +138,9 @@ class TlsFront:
         self.config = os.path.join(self.dir, "nginx.conf")
         with open(self.config, "w") as f:
             plain_listen = "listen %s:%d;" % (HOST, self.plain_port) if plain else ""
-            f.write(_NGINX_CONFIG.format(dir=self.dir, port=self.port, backend=backend_port,
+            handling = ("return 302 http://%s:%d$request_uri;" if redirect
+                        else "proxy_pass http://%s:%d;") % (HOST, backend_port)
+            f.write(_NGINX_CONFIG.format(dir=self.dir, port=self.port, handling=handling,
                                          cert=cert.cert, key=cert.key, plain=plain_listen))
         self._errors = open(os.path.join(self.dir, "stderr.log"), "wb")
         self.process = subprocess.Popen([NGINX, "-c", self.config, "-p", self.dir],
@@ -204,7 +209,7 @@ http {{
         ssl_certificate {cert};
         ssl_certificate_key {key};
         location / {{
-            proxy_pass http://{host}:{backend};
+            {handling}
             proxy_read_timeout 300s;
         }}
     }}

@@ -58,10 +58,12 @@ HttpResponse Failure(HttpResponse::Outcome outcome, const HttpRequest& request) 
 }
 
 // HTTPS keeps every certificate check: no INTERNET_FLAG_IGNORE_CERT_* and no security flags
-// relaxed later, so a certificate that does not hold fails the send.
+// relaxed later, so a certificate that does not hold fails the send. Wine follows a redirect
+// from HTTPS to plain HTTP without a word (measured), which would send the counts in the
+// clear: a secure request follows no redirect, and the redirect's status is the answer.
 DWORD RequestFlags(const HttpRequest& request) {
   const DWORD flags = request.diagnostic ? kDiagnosticFlags : kUploadFlags;
-  return request.secure ? flags | INTERNET_FLAG_SECURE : flags;
+  return request.secure ? flags | INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT : flags;
 }
 
 // Time-outs set on the session handle are ignored (measured under Wine); on the request
