@@ -35,8 +35,8 @@ def main():
             authority = CertificateAuthority(workdir, "Quorvel Bench Authority")
             cert = authority.issue("server", ["127.0.0.1"])
             shutil.copy(authority.cert, os.path.join(env.prefix.drive_c, "authority.pem"))
-            code, out = env.run_windows_tool([os.path.abspath(os.path.join(WIN_BIN, "certtrust.exe")),
-                                              r"C:\authority.pem"])
+            certtrust = os.path.abspath(os.path.join(WIN_BIN, "certtrust.exe"))
+            code, out = env.run_windows_tool([certtrust, r"C:\authority.pem"])
             if code != 0:
                 sys.exit("certtrust failed: " + out)
             with TlsFront(env.server.port, cert, workdir, plain=True) as front:

@@ -105,7 +105,8 @@ class HttpsTest(ServiceTestCase):
                         serial = serial.translate(str.maketrans("abcdef", "901234"))
                     self.assertRegex(request.path, prefix)
                     self.assertIsNone(request.error)
-                    self.assertEqual((request.batch.serial, request.batch.date, request.batch.hours),
+                    batch = request.batch
+                    self.assertEqual((batch.serial, batch.date, batch.hours),
                                      (serial, date, hours(pairs)))
                     self.assertEqual(request.batch.scrambled, bool(encrypt))
                 # Each accepted batch took exactly its own lines off the head of the cache.
@@ -152,7 +153,8 @@ class HttpsTest(ServiceTestCase):
         self.addCleanup(front.stop)
         self.write_cache(env)
         env.write_settings(ServerPort=front.port)
-        self.run_until(env, lambda: env.log_text().count(";Upload failed.  Server response 302") >= 2,
+        answered = ";Upload failed.  Server response 302"
+        self.run_until(env, lambda: env.log_text().count(answered) >= 2,
                        "uploads were not answered 302")
         self.assertNotIn(REASON, env.log_text())
         self.assertEqual(env.read_local("quorveld.dat"), CACHE)
@@ -164,7 +166,8 @@ class HttpsTest(ServiceTestCase):
         self.write_cache(env)
         # A plain request to the TLS port gets nginx's 400; the log shows only the usual lines.
         env.write_settings(ServerPort=front.port)
-        self.run_until(env, lambda: env.log_text().count(";Upload failed.  Server response 400") >= 2,
+        answered = ";Upload failed.  Server response 400"
+        self.run_until(env, lambda: env.log_text().count(answered) >= 2,
                        "plain requests to the TLS port were not answered 400")
         env.write_settings()  # the stub's plain port
         self.run_until(env, lambda: env.read_local("quorveld.dat") == b"",

@@ -55,7 +55,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "certtrust: %s holds no certificate\n", argv[1]);
     return 1;
   }
-  if (!CertAddEncodedCertificateToSystemStoreA("ROOT", der.data(), static_cast<DWORD>(der.size()))) {
+  const DWORD size = static_cast<DWORD>(der.size());
+  if (!CertAddEncodedCertificateToSystemStoreA("ROOT", der.data(), size)) {
     std::fprintf(stderr, "certtrust: adding to ROOT failed, error %lu\n",
                  static_cast<unsigned long>(GetLastError()));
     return 1;

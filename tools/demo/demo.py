@@ -59,8 +59,8 @@ def secure_upload_settings(env, workdir):
     authority = CertificateAuthority(workdir, "Quorvel Demo Authority")
     front = TlsFront(env.server.port, authority.issue("server", ["127.0.0.1"]), workdir)
     shutil.copy(authority.cert, os.path.join(env.prefix.drive_c, "authority.pem"))
-    code, out = env.run_windows_tool([os.path.abspath(os.path.join(service_env.WIN_BIN, "certtrust.exe")),
-                                      r"C:\authority.pem"])
+    certtrust = os.path.abspath(os.path.join(service_env.WIN_BIN, "certtrust.exe"))
+    code, out = env.run_windows_tool([certtrust, r"C:\authority.pem"])
     if code != 0:
         front.stop()
         raise RuntimeError("certtrust failed: " + out)
