@@ -113,7 +113,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fake.http.replies.push_back(
       {quorvel::HttpResponse::Outcome::Received, status, body, (flags & 2) != 0, ""});
   bool clockSyncPending = false;
-  const int result = quorvel::SubmitBatch(batch, settings, fake.platform, store, clockSyncPending);
+  quorvel::SecureFailure secureFailure = quorvel::SecureFailure::None;
+  const int result = quorvel::SubmitBatch(batch, settings, fake.platform, store, clockSyncPending,
+                                          secureFailure);
   FUZZ_CHECK(fake.http.requests.size() == 1, "%zu requests", fake.http.requests.size());
   FUZZ_CHECK(result >= 0, "result %d", result);
   if ((flags & 2) != 0) {

@@ -184,7 +184,9 @@ void ServiceWindow::RunUploadStep() {
     store_.WriteLogLine(";Cleaning up local cache file.  No send.");
     TrimCache(settings_, platform_.files, count);
   } else {
-    const int result = SubmitBatch(batch, settings_, platform_, store_, clockSyncPending_);
+    SecureFailure secureFailure = SecureFailure::None;
+    const int result =
+        SubmitBatch(batch, settings_, platform_, store_, clockSyncPending_, secureFailure);
     if (result == 200) {
       MergeIntoLegacyDatabase(batch, platform_.profiles, platform_.files);
       TrimCache(settings_, platform_.files, count);
@@ -195,6 +197,8 @@ void ServiceWindow::RunUploadStep() {
       store_.WriteLogLine(";Upload successful.  Server response " + std::to_string(result));
     } else {
       store_.WriteLogLine(";Upload failed.  Server response " + std::to_string(result));
+      if (secureFailure != SecureFailure::None)
+        store_.WriteLogLine(SecureFailureLogLine(secureFailure));
     }
   }
   uploadInProgress_ = false;

@@ -12,6 +12,16 @@ struct HttpRequest {
   std::string object;       // path and query as sent, e.g. "/submitr?..." or "ping?1.0.4.1"
   bool direct = true;       // true: connect directly; false: the system's proxy configuration
   bool diagnostic = false;  // true: the diagnostic's request flags; false: the upload's
+  bool secure = false;      // true: HTTPS, with the platform's certificate checks
+};
+
+// Why a secure request failed when the certificate or the TLS handshake was the cause.
+enum class SecureFailure {
+  None,             // not secure, succeeded, or failed for another reason (refused, time-out)
+  UntrustedIssuer,  // the certificate's chain ends at an authority the system does not trust
+  Expired,          // the certificate is outside its validity dates
+  NameMismatch,     // the certificate is for another name than the server's
+  HandshakeFailed,  // any other certificate or TLS negotiation failure
 };
 
 struct HttpResponse {
@@ -25,6 +35,7 @@ struct HttpResponse {
   std::string body;         // reply body (possibly cut short, see bodyComplete)
   bool bodyComplete = false;
   std::string failureText;  // the internet layer's own message for a failure
+  SecureFailure secureFailure = SecureFailure::None;
 };
 
 class HttpClient {

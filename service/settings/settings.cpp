@@ -86,6 +86,7 @@ Settings ReadSettings(ProfileStore& store, const std::string& programDirectory) 
   for (std::size_t i = 0; i < flags.size() && i < kPortCount; ++i)
     s.PortSelected[i] = flags[i] == '1' ? 1 : 0;
   s.Encrypt = ReadInt(store, "Encrypt", 0);
+  s.Secure = ReadInt(store, "Secure", 0) == 1 ? 1 : 0;
 
   if (s.UploadRate == 0) s.UploadRate = 4;
   if (s.BoxRate == 0) s.BoxRate = 4;

@@ -28,6 +28,7 @@ struct Settings {
   std::int32_t SynchronizeClocks = 0;
   std::int32_t Encrypt = 0;
   std::int32_t IgnoreProxy = 0;
+  std::int32_t Secure = 0;  // 1: HTTPS to the server; any other stored value reads as 0
 };
 
 // Everything before the last backslash of the program path; the whole path without one.
@@ -36,7 +37,8 @@ std::string ProgramDirectory(const std::string& programPath);
 // Reads every setting with its default and replacement rules.
 Settings ReadSettings(ProfileStore& store, const std::string& programDirectory);
 
-// Writes the ten settings the options dialog edits, in the store's order.
+// Writes the ten settings the options dialog edits, in the store's order. Secure is not one
+// of them: it stays in the store as it was.
 void WriteSettings(ProfileStore& store, const Settings& settings);
 
 // Expands a compact ComPorts text into one flag character per port (may exceed 256).

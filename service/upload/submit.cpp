@@ -18,6 +18,7 @@ HttpRequest ServerRequest(const Settings& settings, std::string object, bool dia
   request.object = std::move(object);
   request.direct = settings.IgnoreProxy != 0;
   request.diagnostic = diagnostic;
+  request.secure = settings.Secure == 1;
   return request;
 }
 
@@ -43,7 +44,7 @@ void ShowTrace(Notifier& notifier, const std::string& text, const std::string& c
 }  // namespace
 
 int SubmitBatch(const UploadBatch& batch, const Settings& settings, Platform& platform,
-                LocalStore& store, bool& clockSyncPending) {
+                LocalStore& store, bool& clockSyncPending, SecureFailure& secureFailure) {
   const std::string path =
       settings.Encrypt != 0
           ? ScrambledRequestPath(
@@ -51,13 +52,31 @@ int SubmitBatch(const UploadBatch& batch, const Settings& settings, Platform& pl
           : PlainRequestPath(batch);
   store.WriteLogLine("; Request " + path);
 
-  const HttpResponse response =
-      platform.http.Get(ServerRequest(settings, path, /*diagnostic=*/false), nullptr);
+  const HttpRequest request = ServerRequest(settings, path, /*diagnostic=*/false);
+  const HttpResponse response = platform.http.Get(request, nullptr);
+  // A plain upload never reports a certificate reason, whatever the layer says.
+  secureFailure = request.secure ? response.secureFailure : SecureFailure::None;
   if (response.outcome != HttpResponse::Outcome::Received) return 0;
 
   const ServerReply reply = ParseServerReply(WholeLines(response), LocalClockText(platform.clock));
   if (reply.clockAgrees) clockSyncPending = true;
   return reply.resultCode.value_or(response.status);
+}
+
+std::string SecureFailureLogLine(SecureFailure failure) {
+  switch (failure) {
+    case SecureFailure::UntrustedIssuer:
+      return ";Secure connection failed: untrusted issuer.";
+    case SecureFailure::Expired:
+      return ";Secure connection failed: certificate expired.";
+    case SecureFailure::NameMismatch:
+      return ";Secure connection failed: name mismatch.";
+    case SecureFailure::HandshakeFailed:
+      return ";Secure connection failed: handshake failed.";
+    case SecureFailure::None:
+      break;
+  }
+  return "";
 }
 
 bool PingServer(bool interactive, const Settings& settings, Platform& platform) {

@@ -91,6 +91,9 @@ class OptionsDialogTest(ServiceTestCase):
         settings = {"ComPorts": comports([0, 2]), "BoxRate": 12, "UploadRate": 3, "Encrypt": 1}
         with ServiceEnv(settings=settings) as env:
             self.start(env)
+            # Secure has no control (and the start-up ping went plain): the dialog's write-back
+            # must leave it in the file as it stands.
+            env.write_settings(Secure=1)
             self.open_dialog()
             self.assertEqual(self.text(BOX_RATE), "12")
             self.assertEqual(self.text(UPLOAD_RATE), "3")
@@ -138,7 +141,7 @@ class OptionsDialogTest(ServiceTestCase):
                 "ComPorts": "101990990990360", "SynchronizeClocks": "1", "LocalDir": "C:\\quorvl",
                 "Logging": "1", "BoxRate": "7", "UploadRate": "3", "Encrypt": "1",
                 "ServerDomain": "localhost", "ServerPort": str(env.server.port),
-                "IgnoreProxy": "1"})
+                "IgnoreProxy": "1", "Secure": "1"})
             lines = env.log_lines()
             self.assertEqual(lines[-2], "=*" * 23 + "=")
             self.assertRegex(lines[-1], r"^;Service shutdown at \d\d/\d\d/\d\d \d{4}$")

@@ -36,6 +36,7 @@ TEST_CASE("closing the dialog stores every value and drops trailing backslashes 
   settings.SynchronizeClocks = 0;
   settings.Encrypt = 1;
   settings.IgnoreProxy = 1;
+  settings.Secure = 1;  // not among the dialog's controls
   settings.PortSelected[2] = 1;
 
   OptionsValues values = ValuesFromSettings(settings);
@@ -57,6 +58,10 @@ TEST_CASE("closing the dialog stores every value and drops trailing backslashes 
     CHECK(stored.SynchronizeClocks == 0);
     CHECK(stored.Encrypt == 1);
     CHECK(stored.IgnoreProxy == 1);
+  }
+  SUBCASE("a setting without a control keeps its value") {
+    StoreValues(values, settings);
+    CHECK(settings.Secure == 1);
   }
   SUBCASE("one trailing backslash") {
     values.localDir = "C:\\data\\";

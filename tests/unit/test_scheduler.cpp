@@ -257,6 +257,18 @@ TEST_CASE("upload results decide what happens to the cache") {
     CHECK(Contains(s.Log(), ";Upload failed.  Server response 0\r\n"));
     CHECK(s.dir.Read("quorveld.dat") == day1 + day2);
   }
+  SUBCASE("a failed certificate check keeps the cache and adds its reason after the result") {
+    s.settings.Secure = 1;
+    HttpResponse refused{HttpResponse::Outcome::SendFailed, 0, "", false, "invalid CA"};
+    refused.secureFailure = SecureFailure::UntrustedIssuer;
+    s.fake.http.replies.push_back(refused);
+    s.Tick();
+    REQUIRE(s.fake.http.requests.size() == 1);
+    CHECK(s.fake.http.requests[0].secure);
+    CHECK(s.dir.Read("quorveld.dat") == day1 + day2);
+    CHECK(Contains(s.Log(), ";Upload failed.  Server response 0\r\n"
+                            ";Secure connection failed: untrusted issuer.\r\n"));
+  }
   SUBCASE("a malformed head line is cleaned up without sending") {
     s.dir.Write("quorveld.dat", "garbage\n" + day2);
     s.Tick();

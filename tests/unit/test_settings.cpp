@@ -129,6 +129,30 @@ TEST_CASE("written settings read back the same") {
   CHECK(back.ServerDomain == "counts.example");
 }
 
+TEST_CASE("Secure is on only when stored as 1") {
+  MemoryProfileStore store;
+  CHECK(Read(store).Secure == 0);
+  for (const char* on : {"1", " 1"}) {
+    store.Set(kSettingsFile, "Secure", on);
+    CHECK_MESSAGE(Read(store).Secure == 1, on);
+  }
+  for (const char* off : {"0", "2", "-1", "abc", "", "65537"}) {
+    store.Set(kSettingsFile, "Secure", off);
+    CHECK_MESSAGE(Read(store).Secure == 0, off);
+  }
+}
+
+TEST_CASE("writing the settings back leaves Secure as it is stored") {
+  MemoryProfileStore store;
+  store.Set(kSettingsFile, "Secure", "1");
+  Settings s = Read(store);
+  s.Encrypt = 1;
+  WriteSettings(store, s);
+  for (const std::string& write : store.writes) CHECK(write.find("Secure") == std::string::npos);
+  CHECK(store.values[{kSettingsFile, kSettingsSection, "Secure"}] == "1");
+  CHECK(Read(store).Secure == 1);
+}
+
 TEST_CASE("program directory is the path before its last backslash") {
   CHECK(ProgramDirectory("C:\\quorvl\\quorveld.exe") == "C:\\quorvl");
   CHECK(ProgramDirectory("quorveld.exe") == "quorveld.exe");

@@ -34,6 +34,7 @@ struct Upload {
   Settings settings;
   LocalStore store{settings, *fake.files};
   bool clockSyncPending = false;
+  SecureFailure secureFailure = SecureFailure::None;
 
   Upload() {
     settings.LocalDir = dir.ServicePath();
@@ -42,7 +43,8 @@ struct Upload {
     settings.ServerPort = 8080;
   }
   int Submit() {
-    return SubmitBatch(ExampleBatch(), settings, fake.platform, store, clockSyncPending);
+    return SubmitBatch(ExampleBatch(), settings, fake.platform, store, clockSyncPending,
+                       secureFailure);
   }
 };
 
@@ -103,6 +105,40 @@ TEST_CASE("the result code comes from the marker line, else the status, else 0")
     CHECK(u.Submit() == 200);
   }
   CHECK_FALSE(u.clockSyncPending);
+}
+
+TEST_CASE("Secure=1 sends the upload and the ping over HTTPS and passes on why it failed") {
+  Upload u;
+  SUBCASE("Secure=0: plain, and no reason even when the layer gives one") {
+    HttpResponse failed{Outcome::SendFailed, 0, "", false, "refused"};
+    failed.secureFailure = SecureFailure::Expired;
+    u.fake.http.defaultReply = failed;
+    CHECK(u.Submit() == 0);
+    PingServer(false, u.settings, u.fake.platform);
+    REQUIRE(u.fake.http.requests.size() == 2);
+    CHECK_FALSE(u.fake.http.requests[0].secure);
+    CHECK_FALSE(u.fake.http.requests[1].secure);
+    CHECK(u.secureFailure == SecureFailure::None);
+  }
+  SUBCASE("Secure=1: same object and port, secure; a failure's reason comes back") {
+    u.settings.Secure = 1;
+    HttpResponse failed{Outcome::SendFailed, 0, "", false, "name mismatch"};
+    failed.secureFailure = SecureFailure::NameMismatch;
+    u.fake.http.replies = {failed, Reply(200, "")};
+    CHECK(u.Submit() == 0);
+    CHECK(u.secureFailure == SecureFailure::NameMismatch);
+    CHECK(u.Submit() == 200);
+    CHECK(u.secureFailure == SecureFailure::None);
+    u.fake.http.defaultReply = Reply(200, "");
+    CHECK(PingServer(false, u.settings, u.fake.platform));
+    REQUIRE(u.fake.http.requests.size() == 3);
+    for (const HttpRequest& r : u.fake.http.requests) {
+      CHECK(r.secure);
+      CHECK(r.port == 8080);
+    }
+    CHECK(u.fake.http.requests[0].object == kExamplePath);
+    CHECK(u.fake.http.requests[2].diagnostic);
+  }
 }
 
 TEST_CASE("a clock mark that agrees with the PC sets clockSyncPending; nothing clears it") {

@@ -4,22 +4,29 @@ counts each; quorveld (under Wine) downloads them into its cache, then uploads t
 box-day to the stub collection server on 127.0.0.1, which decodes what it receives; every
 accepted day is also added to the older counting application's database.
 
-    python3 tools/demo/demo.py [--template DIR] [--bin DIR]
+    python3 tools/demo/demo.py [--template DIR] [--bin DIR] [--secure]
+
+With --secure the uploads go over HTTPS (Secure=1) to nginx on 127.0.0.1, which terminates
+TLS in front of the stub server; the test authority behind nginx's certificate is trusted in
+the demo's Wine prefix only.
 """
 import argparse
 import datetime
 import os
+import shutil
 import struct
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(ROOT, "tools", "wine"))
+sys.path[:0] = [os.path.join(ROOT, "tools", "wine"), os.path.join(ROOT, "tools", "serverstub")]
 
 import service_env  # noqa: E402
 from service_env import (BoxSimulator, ServiceEnv, WinePrefix, generate_records,  # noqa: E402
                          POLL_CONTINUOUSLY, UPLOAD_CONTINUOUSLY, wait_for)
+from tlsfront import CertificateAuthority, TlsFront  # noqa: E402
 
 BOXES = {0: "0123456789ABCD", 1: "00A1B2C3D4E5F6", 2: "0000000000BEEF"}
 DAYS = 2
@@ -46,10 +53,26 @@ def legacy_records(env):
     return [struct.unpack_from("<HBBHH", data, 16 + 8 * k) for k in range(count)]
 
 
+def secure_upload_settings(env, workdir):
+    """nginx with a certificate from a fresh test authority in front of the stub server, the
+    authority trusted in the prefix, and the settings that send the uploads there."""
+    authority = CertificateAuthority(workdir, "Quorvel Demo Authority")
+    front = TlsFront(env.server.port, authority.issue("server", ["127.0.0.1"]), workdir)
+    shutil.copy(authority.cert, os.path.join(env.prefix.drive_c, "authority.pem"))
+    certtrust = os.path.abspath(os.path.join(service_env.WIN_BIN, "certtrust.exe"))
+    code, out = env.run_windows_tool([certtrust, r"C:\authority.pem"])
+    if code != 0:
+        front.stop()
+        raise RuntimeError("certtrust failed: " + out)
+    say("nginx terminates TLS on 127.0.0.1:%d in front of the collection server" % front.port)
+    return front, dict(UPLOAD_CONTINUOUSLY, Secure=1, ServerPort=front.port)
+
+
 def main():
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--template", default=service_env.TEMPLATE)
     p.add_argument("--bin", default=service_env.WIN_BIN)
+    p.add_argument("--secure", action="store_true", help="upload over HTTPS through nginx")
     args = p.parse_args()
     service_env.TEMPLATE, service_env.WIN_BIN = args.template, args.bin
     if not os.path.isdir(args.template):
@@ -63,6 +86,14 @@ def main():
     expected = {(serial.lower(), r.year * 10000 + r.month * 100 + r.day, r.hour): (r.count1, r.count2)
                 for port, serial in BOXES.items() for r in boxes[port].records}
 
+    workdir = tempfile.mkdtemp(prefix="quorvel-demo-tls-")
+    try:
+        return run_site(args, boxes, expected, workdir)
+    finally:
+        shutil.rmtree(workdir, ignore_errors=True)
+
+
+def run_site(args, boxes, expected, workdir):
     with ServiceEnv(boxes=boxes, settings=POLL_CONTINUOUSLY, display=False) as env:
         make_legacy_database(env)
         say("site ready: boxes on COM1-COM3, collection server on 127.0.0.1:%d" % env.server.port)
@@ -76,14 +107,22 @@ def main():
         service.kill()
         service.wait()
 
-        say("restarting quorveld with uploads due back to back ...")
-        env.write_settings(**UPLOAD_CONTINUOUSLY)
-        service = env.start_service()
-        box_days = len(BOXES) * DAYS
-        wait_for(lambda: len(env.server.batches) >= box_days and not env.read_local("quorveld.dat"),
-                 timeout=120)
-        service.kill()
-        service.wait()
+        upload_settings, front = UPLOAD_CONTINUOUSLY, None
+        if args.secure:
+            front, upload_settings = secure_upload_settings(env, workdir)
+        say("restarting quorveld with uploads due back to back%s ..."
+            % (" over HTTPS" if args.secure else ""))
+        try:
+            env.write_settings(**upload_settings)
+            service = env.start_service()
+            box_days = len(BOXES) * DAYS
+            wait_for(lambda: len(env.server.batches) >= box_days
+                     and not env.read_local("quorveld.dat"), timeout=120)
+            service.kill()
+            service.wait()
+        finally:
+            if front:
+                front.stop()
 
         say("the collection server received %d batches:" % len(env.server.batches))
         delivered = {}

@@ -14,10 +14,14 @@ batch (serial, date, 24 hourly pairs of counts) and replies as the test configur
     server.stop()
 
 Run it as a program to watch a service talk to it: python3 serverstub.py --port 8080
+Add --tls-port 8443 to put nginx in front of it with TLS (tlsfront.py): it makes a test
+authority and a certificate for 127.0.0.1 and localhost, and prints where the authority is.
 """
 import argparse
 import dataclasses
 import http.server
+import os
+import signal
 import threading
 import time
 from typing import List, Optional, Tuple
@@ -316,6 +320,11 @@ def main():
     parser.add_argument("--clock", default="none",
                         help="clock mark: none, local, wrong, or 8 digits MMDDhhmm")
     parser.add_argument("--delay", type=float, default=0.0, help="seconds before each reply")
+    parser.add_argument("--tls-port", type=int, default=0,
+                        help="also serve HTTPS on this port through nginx (0: no TLS)")
+    parser.add_argument("--tls-dir", default="",
+                        help="folder for the test authority, certificate and nginx files "
+                             "(default: a new temporary folder)")
     args = parser.parse_args()
 
     reply = Reply(status=args.status,
@@ -324,6 +333,9 @@ def main():
                   delay=args.delay)
     server = CollectionServer(args.port, ping_status=args.ping_status, submit_reply=reply)
     print("Listening on http://%s:%d/ (Ctrl+C stops)" % (HOST, server.port), flush=True)
+    # SIGTERM ends the stub like Ctrl+C, so that nginx is stopped with it.
+    signal.signal(signal.SIGTERM, signal.default_int_handler)
+    front = _start_tls_front(server, args.tls_port, args.tls_dir) if args.tls_port else None
     seen = 0
     try:
         while True:
@@ -338,7 +350,23 @@ def main():
     except KeyboardInterrupt:
         pass
     finally:
+        if front:
+            front.stop()
         server.stop()
+
+
+def _start_tls_front(server, port, workdir):
+    import tempfile
+    from tlsfront import CertificateAuthority, TlsFront
+    workdir = workdir or tempfile.mkdtemp(prefix="quorvel-tls-")
+    os.makedirs(workdir, exist_ok=True)
+    authority = CertificateAuthority(workdir, "Quorvel Test Authority")
+    front = TlsFront(server.port, authority.issue("server", [HOST, "localhost"]), workdir, port)
+    print("Listening on https://%s:%d/ through nginx (logs in %s)" % (HOST, front.port, front.dir),
+          flush=True)
+    print("Trust the test authority in a Wine prefix with: wine build/win/bin/certtrust.exe "
+          "Z:%s" % authority.cert.replace("/", "\\"), flush=True)
+    return front
 
 
 if __name__ == "__main__":
