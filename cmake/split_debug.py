@@ -28,9 +28,11 @@ def main():
     objcopy = binutil(command[0], "objcopy")
     os.makedirs(debug_dir, exist_ok=True)
     debug_file = os.path.join(debug_dir, os.path.basename(target) + ".debug")
-    subprocess.run([objcopy, "--only-keep-debug", target, debug_file], check=True)
+    # objcopy stamps the PE header with the time unless told a fixed one; 0, as the link has.
+    env = dict(os.environ, SOURCE_DATE_EPOCH="0")
+    subprocess.run([objcopy, "--only-keep-debug", target, debug_file], check=True, env=env)
     subprocess.run([objcopy, "--strip-all", "--add-gnu-debuglink=" + debug_file, target],
-                   check=True)
+                   check=True, env=env)
     return 0
 
 
