@@ -2,8 +2,9 @@
 // usage: guidriver [-t seconds] <command> <arguments...>; results go to stdout, one per line.
 // Windows are named by title, optionally "title|class". Exit code 0 on success, 2 when a
 // window or control did not turn up in time, 4 for any other failure, each failure with a line
-// on stderr. Never 1: Wine ends a process that it could not set up (a connection to the X
-// display, the wine server) with 1, silently under WINEDEBUG=-all, so a 1 is never ours.
+// on stderr. Never 1: Wine ends a process with 1 when its wine server kills it, or when it
+// cannot open the process's connection to the X display, silently under WINEDEBUG=-all, so a
+// 1 is never ours.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>

@@ -32,7 +32,8 @@ class GuiDriverError(RuntimeError):
 
 class GuiDriver:
     TIMED_OUT = 2
-    # guidriver.exe never ends with 1; Wine does, for a process it could not set up.
+    # guidriver.exe never ends with 1; Wine does, for a process that its server killed or
+    # that could not open its connection to the X display.
     ENDED_BY_WINE = 1
     # Commands that only look, and may run again when Wine ended them.
     LOOKING = {"exists", "wait-window", "wait-gone", "foreground", "title", "get-text",
