@@ -3,7 +3,7 @@
 
 The request is the upload's own (the service's WinINet client, a fresh session, connection and
 request per upload, so HTTPS pays a whole TLS handshake every time), sent by
-build/win/bin/https_get.exe to the stub server three ways: plain HTTP straight to the stub,
+build/win32/bin/https_get.exe to the stub server three ways: plain HTTP straight to the stub,
 plain HTTP through nginx, and HTTPS through nginx (a test authority's certificate, trusted in
 the benchmark's prefix only). Prints the first request of a fresh process (a new connection:
 for HTTPS the whole handshake) and the median and mean of all of them; WinINet keeps a

@@ -18,7 +18,7 @@ sys.path[:0] = [os.path.join(ROOT, "tools", "wine"), os.path.join(ROOT, "tools",
 from winelib import WinePrefix, Xvfb  # noqa: E402
 from guidriver import GuiDriver  # noqa: E402
 
-WIN_BIN = os.environ.get("QUORVEL_WIN_BIN", os.path.join(ROOT, "build", "win", "bin"))
+WIN_BIN = os.environ.get("QUORVEL_WIN_BIN", os.path.join(ROOT, "build", "win32", "bin"))
 TEMPLATE = os.environ.get("QUORVEL_WINE_TEMPLATE",
                           os.path.join(ROOT, "build", "native", "wine-template"))
 

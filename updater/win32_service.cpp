@@ -10,6 +10,26 @@ namespace {
 constexpr char kMutexName[] = "quorveld.0";
 constexpr char kWindowTitle[] = "Quorvel Service";
 
+// The name of the file at the end of `path`.
+const char* FileName(const std::string& path) {
+  const std::size_t slash = path.find_last_of("\\/");
+  return path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+}
+
+// The program file of process `processId` as the system names it, when it is the service's;
+// "" otherwise.
+std::string ServiceImagePath(DWORD processId) {
+  HANDLE process = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+  if (!process) return "";
+  char buffer[MAX_PATH] = {};
+  DWORD size = sizeof(buffer);
+  const BOOL found = QueryFullProcessImageNameA(process, 0, buffer, &size);
+  CloseHandle(process);
+  if (!found) return "";
+  const std::string path(buffer, size);
+  return lstrcmpiA(FileName(path), kServiceProgramName) == 0 ? path : "";
+}
+
 }  // namespace
 
 bool IsServiceRunning() {
@@ -22,10 +42,13 @@ bool IsServiceRunning() {
 std::string FindModulePath(DWORD processId) {
   std::string path;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
-  if (snapshot == INVALID_HANDLE_VALUE) return path;
+  // A 32-bit program cannot walk a 64-bit program's modules: the platform names its file.
+  if (snapshot == INVALID_HANDLE_VALUE) return ServiceImagePath(processId);
   MODULEENTRY32 entry{};
   entry.dwSize = sizeof(entry);
-  for (BOOL more = Module32First(snapshot, &entry); more; more = Module32Next(snapshot, &entry)) {
+  BOOL more = Module32First(snapshot, &entry);
+  const bool listedAny = more;
+  for (; more; more = Module32Next(snapshot, &entry)) {
     // The module name is the file name as typed on the command line that started it.
     if (lstrcmpA(entry.szModule, kServiceProgramName) == 0) {
       path = entry.szExePath;
@@ -33,7 +56,7 @@ std::string FindModulePath(DWORD processId) {
     }
   }
   CloseHandle(snapshot);
-  return path;
+  return listedAny ? path : ServiceImagePath(processId);
 }
 
 bool FileIsPresent(const std::string& path) {

@@ -102,7 +102,8 @@ bool EnumeratePortsSetupApi(std::vector<unsigned>& ports) {
   const HDEVINFO set = api.getClassDevs(&guids[0], nullptr, nullptr, DIGCF_PRESENT);
   if (set == INVALID_HANDLE_VALUE) return false;
   for (DWORD member = 0;; ++member) {
-    // The record's size is the platform's own (larger in 64-bit programs than in 32-bit).
+    // The record's size is the platform's own: 28 bytes in a 32-bit program, 32 in a 64-bit one.
+    static_assert(sizeof(SP_DEVINFO_DATA) == (sizeof(void*) == 4 ? 28 : 32));
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
     if (!api.enumDeviceInfo(set, member, &device)) break;

@@ -6,7 +6,7 @@ import unittest
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "wine"))
 
 from service_env import *  # noqa: E402,F401,F403
-from service_env import TEMPLATE, WIN_BIN  # noqa: E402
+from service_env import TEMPLATE, WIN_BIN, WIN64_BIN  # noqa: E402,F401
 
 
 class ServiceTestCase(unittest.TestCase):

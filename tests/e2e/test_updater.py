@@ -8,7 +8,7 @@ import subprocess
 import unittest
 import zlib
 
-from harness import OUTPUT, TEMPLATE, WIN_BIN, WinePrefix, Xvfb, wait_for
+from harness import OUTPUT, TEMPLATE, WIN_BIN, WIN64_BIN, WinePrefix, Xvfb, program_bits, wait_for
 from guidriver import GuiDriver
 
 WINDOW = "QuorVel updater"
@@ -118,23 +118,16 @@ class UpdaterCase(unittest.TestCase):
                 self.assertRegex(line, VERSION_LINE)
         return [line for line in lines if not line.startswith("Version of")]
 
-    # The autorun value, in the registry view of the updater's own build: "/reg:64" for the
-    # 64-bit updater ("wine reg" alone is the 32-bit tool in a prefix with 32-bit support, and
-    # sees WOW6432Node), "/reg:32" for a 32-bit one.
-    REGISTRY_VIEW = "/reg:64"
+    def updater_bits(self):
+        return program_bits(os.path.join(WIN_BIN, "updater.exe"))
 
+    # The autorun value in the updater's own registry view: a 32-bit updater's value lands
+    # under WOW6432Node ("wine reg" alone is the 32-bit tool in a prefix with 32-bit support).
     def autorun(self):
-        out = self.prefix.wine(["reg", "query", RUN_KEY, "/v", "QuorVel", self.REGISTRY_VIEW],
-                               stdout=subprocess.PIPE).stdout
-        for line in out.decode(errors="replace").splitlines():
-            parts = line.split(None, 2)
-            if len(parts) == 3 and parts[0] == "QuorVel":
-                return parts[2].strip()
-        return None
+        return self.prefix.reg_query(RUN_KEY, "QuorVel", bits=self.updater_bits())
 
     def set_autorun(self, path):
-        self.prefix.wine(["reg", "add", RUN_KEY, "/v", "QuorVel", "/d", path, "/f",
-                          self.REGISTRY_VIEW], check=True)
+        self.prefix.reg_add(RUN_KEY, "QuorVel", path, bits=self.updater_bits())
 
 
 class UpdaterTest(UpdaterCase):
@@ -266,6 +259,35 @@ class UpdaterTest(UpdaterCase):
         self.assertEqual(self.read(r"C:\visible\quorveld.exe"), payload("quorveld.exe"))
         for folder in (r"C:\.dot", r"C:\hidden", r"C:\system"):
             self.assertEqual(self.read(folder + r"\quorveld.exe"), b"old")
+        self.exit_updater(proc)
+
+    def test_32_bit_updater_stops_and_updates_a_running_64_bit_service(self):
+        if not WIN64_BIN or program_bits(os.path.join(WIN_BIN, "updater.exe")) != 32:
+            self.skipTest("needs the 32-bit updater and the 64-bit build (QUORVEL_WIN64_BIN)")
+        # A 32-bit program cannot walk a 64-bit program's modules. A second copy on the disk
+        # shows that the running one is updated, not one the search would offer.
+        for name in PAYLOADS:
+            with open(os.path.join(WIN64_BIN, name), "rb") as f:
+                self.place("C:\\quorvl\\" + name, f.read())
+        self.assertEqual(program_bits(self.prefix.unix_path(r"C:\quorvl\quorveld.exe")), 64)
+        self.place(r"C:\other\quorveld.exe", b"old")
+        self.prefix.write_ini("quorveld.INI", {"Options": {
+            "ServerDomain": "127.0.0.1", "ServerPort": "9", "ComPorts": "990990990390"}})
+        service = self.start(r"C:\quorvl\quorveld.exe")
+        self.wait_for_service()
+        proc = self.start_updater()
+        lines = self.without_versions(self.wait_for_end_of_run())
+        self.assertEqual(lines, INTACT + ["quorveld is running.", "Shutting it down.",
+                                          "Shutdown complete.",
+                                          r"File to replace: C:\quorvl\quorveld.exe",
+                                          "Update successful.", "Autorun registry key added."])
+        self.assertEqual(service.wait(10), 0)
+        # An update replaces the program file only (the libraries beside it are left as they are).
+        self.assertEqual(self.read(r"C:\quorvl\quorveld.exe"), payload("quorveld.exe"))
+        self.assertEqual(self.read(r"C:\other\quorveld.exe"), b"old")
+        # A 32-bit program's value lands under WOW6432Node, not in the 64-bit view.
+        self.assertEqual(self.autorun(), r"C:\quorvl\quorveld.exe")
+        self.assertIsNone(self.prefix.reg_query(RUN_KEY, "QuorVel", bits=64))
         self.exit_updater(proc)
 
 

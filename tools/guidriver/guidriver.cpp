@@ -1,7 +1,10 @@
 // Drives our programs' windows from tests, under Wine in the same prefix and display.
 // usage: guidriver [-t seconds] <command> <arguments...>; results go to stdout, one per line.
 // Windows are named by title, optionally "title|class". Exit code 0 on success, 2 when a
-// window or control did not turn up in time, 1 for any other failure.
+// window or control did not turn up in time, 4 for any other failure, each failure with a line
+// on stderr. Never 1: Wine ends a process with 1 when its wine server kills it, or when it
+// cannot open the process's connection to the X display, silently under WINEDEBUG=-all, so a
+// 1 is never ours.
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -16,7 +19,7 @@
 namespace {
 
 constexpr int kTimedOut = 2;
-constexpr int kFailed = 1;
+constexpr int kFailed = 4;
 // The text control of a message box.
 constexpr int kMessageBoxTextId = 0xFFFF;
 

@@ -7,6 +7,7 @@ under Wine in the test's prefix and display:
 """
 import os
 import subprocess
+import sys
 import tempfile
 
 
@@ -31,17 +32,30 @@ class GuiDriverError(RuntimeError):
 
 class GuiDriver:
     TIMED_OUT = 2
+    # guidriver.exe never ends with 1; Wine does, for a process that its server killed or
+    # that could not open its connection to the X display.
+    ENDED_BY_WINE = 1
+    # Commands that only look, and may run again when Wine ended them.
+    LOOKING = {"exists", "wait-window", "wait-gone", "foreground", "title", "get-text",
+               "box-text", "list-items"}
 
     def __init__(self, prefix, exe):
         """exe: guidriver.exe as a Unix path, or as a C: path in a prefix without drive Z:."""
         self.prefix = prefix
         self.exe = exe
+        # Wine's own error lines, which say why it ended a process, go to the captured stderr.
+        self.env = dict(prefix.env, WINEDEBUG="-all,err+all")
 
     def run(self, *args, timeout=10.0, check=True):
         """Runs one command; gives its output with the last line end removed."""
         command = ["wine", self.exe, "-t", str(timeout)] + [str(a) for a in args]
-        returncode, out, err = run_captured(command, self.prefix.env, self.prefix.drive_c,
-                                            timeout + 60)
+        for attempt in (1, 2):
+            returncode, out, err = run_captured(command, self.env, self.prefix.drive_c,
+                                                timeout + 60)
+            if returncode != self.ENDED_BY_WINE or args[0] not in self.LOOKING or attempt == 2:
+                break
+            print("guidriver %s: Wine ended the driver (exit 1): %s; running it again"
+                  % (" ".join(str(a) for a in args), err.strip() or "no message"), file=sys.stderr)
         if check and returncode != 0:
             raise GuiDriverError("guidriver %s failed (%d): %s" % (
                 " ".join(str(a) for a in args), returncode, err.strip()))

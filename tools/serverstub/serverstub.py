@@ -364,7 +364,7 @@ def _start_tls_front(server, port, workdir):
     front = TlsFront(server.port, authority.issue("server", [HOST, "localhost"]), workdir, port)
     print("Listening on https://%s:%d/ through nginx (logs in %s)" % (HOST, front.port, front.dir),
           flush=True)
-    print("Trust the test authority in a Wine prefix with: wine build/win/bin/certtrust.exe "
+    print("Trust the test authority in a Wine prefix with: wine build/win32/bin/certtrust.exe "
           "Z:%s" % authority.cert.replace("/", "\\"), flush=True)
     return front
 

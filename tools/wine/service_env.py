@@ -12,12 +12,14 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path[:0] = [os.path.join(ROOT, "tools", d) for d in ("boxsim", "serverstub", "guidriver")]
 
-from winelib import WinePrefix, Xvfb, wait_for  # noqa: E402,F401
+from winelib import WinePrefix, Xvfb, program_bits, wait_for  # noqa: E402,F401
 from boxsim import BoxSimulator, generate_records, make_records, cache_line  # noqa: E402,F401
 from serverstub import CollectionServer, Reply  # noqa: E402,F401
 from guidriver import GuiDriver, run_captured  # noqa: E402
 
-WIN_BIN = os.environ.get("QUORVEL_WIN_BIN", os.path.join(ROOT, "build", "win", "bin"))
+WIN_BIN = os.environ.get("QUORVEL_WIN_BIN", os.path.join(ROOT, "build", "win32", "bin"))
+# The 64-bit programs, for scenarios that mix the builds; "" when not given.
+WIN64_BIN = os.environ.get("QUORVEL_WIN64_BIN", "")
 TEMPLATE = os.environ.get("QUORVEL_WINE_TEMPLATE", os.path.join(ROOT, "build", "native", "wine-template"))
 OUTPUT = os.environ.get("QUORVEL_TEST_OUTPUT", os.path.join(ROOT, "build", "test-output"))
 INSTALL_DIR = r"C:\quorvl"

@@ -5,9 +5,23 @@ touches the user's ~/.wine and each starts from the same clean Windows.
 """
 import os
 import shutil
+import struct
 import subprocess
 import tempfile
 import time
+
+# The machine field of a PE file header.
+_PE_MACHINE_BITS = {0x14C: 32, 0x8664: 64}
+
+
+def program_bits(path):
+    """32 or 64: the word size a Windows program or DLL was built for."""
+    with open(path, "rb") as f:
+        header = f.read(4096)
+    offset = struct.unpack_from("<I", header, 0x3C)[0]
+    if header[offset:offset + 4] != b"PE\0\0":
+        raise ValueError("not a Windows program: " + path)
+    return _PE_MACHINE_BITS[struct.unpack_from("<H", header, offset + 4)[0]]
 
 
 def _quiet_env():
@@ -115,11 +129,17 @@ class WinePrefix:
     def windows_dir(self):
         return os.path.join(self.drive_c, "windows")
 
-    def reg_add(self, key, name, data, kind="REG_SZ"):
-        self.wine(["reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"], check=True)
+    def reg_add(self, key, name, data, kind="REG_SZ", bits=None):
+        """Sets the value in the view of a program of that word size (see reg_query)."""
+        view = ["/reg:%d" % bits] if bits else []
+        self.wine(["reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f"] + view,
+                  check=True)
 
-    def reg_query(self, key, name):
-        out = self.wine(["reg", "query", key, "/v", name], stdout=subprocess.PIPE).stdout
+    def reg_query(self, key, name, bits=None):
+        """The value as a program of that word size (32 or 64; default the native one) sees
+        it: a 32-bit program's HKLM\\Software lies under WOW6432Node."""
+        view = ["/reg:%d" % bits] if bits else []
+        out = self.wine(["reg", "query", key, "/v", name] + view, stdout=subprocess.PIPE).stdout
         for line in out.decode(errors="replace").splitlines():
             parts = line.split(None, 2)
             if len(parts) == 3 and parts[0] == name:
