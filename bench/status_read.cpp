@@ -43,13 +43,13 @@ std::string ServicePath(std::string p) {
 }
 
 std::string ShortTime(int day, int hour, int minute) {
-  char text[32];
+  char text[48];
   std::snprintf(text, sizeof text, "07/%02d/%02d %02d%02d", 1 + day / 28 % 12, 1 + day % 28, hour, minute);
   return text;
 }
 
 std::string LongTime(int day, int hour, int minute) {
-  char text[40];
+  char text[48];
   std::snprintf(text, sizeof text, "2007/%02d/%02d @ %02d:%02d:09", 1 + day / 28 % 12, 1 + day % 28,
                 hour, minute);
   return text;
@@ -107,7 +107,7 @@ void TimeLog(quorvel::StatusFiles& files, const std::filesystem::path& path, con
   quorvel::OpenedFile opened = files.OpenShared(ServicePath(path.string()));
   if (!opened.file) std::exit(1);
   const auto start = Steady::now();
-  const quorvel::LogFacts facts = quorvel::ScanLog(*opened.file, clock, {});
+  const quorvel::LogFacts facts = quorvel::ScanLog(*opened.file, clock, {{}, 5});
   const double s = Seconds(Steady::now() - start);
   std::printf("log %-34s %7.1f MB: %8.3f s, %7.1f MB read back, %zu boxes%s\n", what,
               static_cast<double>(facts.size) / 1e6, s, static_cast<double>(facts.bytesRead) / 1e6,

@@ -76,7 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              static_cast<long long>(lines));
 
   TextFile logFile(bytes);
-  status.log = ScanLog(logFile, clock, status.cache.Serials());
+  status.log = ScanLog(logFile, clock, {status.cache.Serials(), static_cast<int>(size % 4)});
   const LogFacts& log = status.log;
   FUZZ_CHECK(log.size == static_cast<std::int64_t>(size), "size %lld", static_cast<long long>(log.size));
   FUZZ_CHECK(log.bytesRead <= log.size, "read %lld of %lld", static_cast<long long>(log.bytesRead),

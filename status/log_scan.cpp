@@ -31,21 +31,6 @@ int Digits(std::string_view text, std::size_t at, std::size_t count) {
 
 bool Matches(std::string_view text, std::size_t at, char c) { return at < text.size() && text[at] == c; }
 
-std::optional<CalendarTime> LocalTime(int year, int month, int day, int hour, int minute,
-                                      int second, const Clock& clock) {
-  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
-    return std::nullopt;
-  std::tm local{};
-  local.tm_year = year - 1900;
-  local.tm_mon = month - 1;
-  local.tm_mday = day;
-  local.tm_hour = hour;
-  local.tm_min = minute;
-  local.tm_sec = second;
-  local.tm_isdst = -1;
-  return clock.FromLocal(local);
-}
-
 // A serial of 14 lower-case hex digits at the start of `text`; empty otherwise.
 std::string SerialAt(std::string_view text) {
   if (text.size() < kSerialDigits) return {};
@@ -77,13 +62,12 @@ struct Exchange {
   std::string serial;
   std::optional<ClockPass> clock;
   int unopenedPort = -1;
-  bool any = false;
 };
 
 class LogReader {
  public:
-  LogReader(const Clock& clock, const std::set<std::string>& cacheSerials, LogFacts& facts)
-      : clock_(clock), wanted_(cacheSerials), facts_(facts) {}
+  LogReader(const Clock& clock, const LogQuestions& questions, LogFacts& facts)
+      : times_(clock), questions_(questions), facts_(facts) {}
 
   void Take(std::string_view line);
   bool Answered() const;
@@ -94,16 +78,19 @@ class LogReader {
     if (t && (!oldestSeen_ || *t < *oldestSeen_)) oldestSeen_ = t;
     return t;
   }
+  void TakeRemark(std::string_view line, bool firstLine);
   void EndDownloadExchange(CalendarTime at);
   void EndUpload(CalendarTime at);
   void ClockResult(const std::string& result);
 
-  const Clock& clock_;
-  const std::set<std::string>& wanted_;
+  LogTimes times_;
+  const LogQuestions& questions_;
   LogFacts& facts_;
   Exchange x_;
   bool anyLine_ = false;
   bool successFound_ = false;
+  int boxesWithoutDownload_ = 0;
+  std::size_t serialsAnswered_ = 0;  // of questions_.serials, those with their download found
   std::optional<CalendarTime> oldestSeen_;
 };
 
@@ -114,52 +101,42 @@ void LogReader::ClockResult(const std::string& result) {
 void LogReader::Take(std::string_view line) {
   const bool firstLine = !anyLine_;
   anyLine_ = true;
-  x_.any = true;
-  if (StartsWith(line, "record")) {
+  if (line.empty()) {
+    ++facts_.unreadableLines;
+  } else if (line[0] == ';') {
+    TakeRemark(line, firstLine);
+  } else if (StartsWith(line, "record")) {
     if (x_.records < 0) x_.records = NumberAfter(line.substr(6));
-  } else if (StartsWith(line, ";Data successfully cleared.")) {
-    x_.cleared = Cleared::Yes;
-  } else if (StartsWith(line, ";Error clearing data.") ||
-             StartsWith(line, ";Records not stored; unit not cleared.") ||
-             StartsWith(line, ";Cache not saved to disk; unit not cleared.")) {
-    x_.cleared = Cleared::No;
-  } else if (line == ";clearing data...") {
-    if (!x_.cleared) x_.cleared = Cleared::Unknown;
-    x_.failure.clear();  // not responding to the clearing: the download itself had ended
-  } else if (line == ";" || line == ": Bad checksum." || StartsWith(line, ";=====") ||
-             StartsWith(line, "=*=*=*")) {
-  } else if (line == ";The unit is not responding.") {
-    x_.failure = "not responding";
-    ClockResult("not responding");
+  } else if (StartsWith(line, "Download initiated from ")) {
+    x_.serial = SerialAt(line.substr(24));
+  } else if (line != ": Bad checksum." && !StartsWith(line, "=*=*=*")) {
+    ++facts_.unreadableLines;
+  }
+}
+
+// The lines beginning with ";", the most frequent first.
+void LogReader::TakeRemark(std::string_view line, bool firstLine) {
+  if (StartsWith(line, ";=====") || line == ";") {
+  } else if (StartsWith(line, ";Download initiated at ")) {
+    if (auto t = Noted(times_.Short(line.substr(23)))) EndDownloadExchange(*t);
+    x_ = Exchange{};
+  } else if (StartsWith(line, ";Serial #")) {
+    if (x_.serial.empty()) x_.serial = SerialAt(line.substr(9));
+  } else if (StartsWith(line, ";start ")) {
+    Noted(times_.Long(line.substr(7)));
   } else if (StartsWith(line, ";ended ")) {
-    if (auto t = Noted(ReadLongTime(line.substr(7), clock_))) {
+    if (auto t = Noted(times_.Long(line.substr(7)))) {
       x_.ended = true;
       x_.endedAt = *t;
     }
-  } else if (StartsWith(line, ";start ")) {
-    Noted(ReadLongTime(line.substr(7), clock_));
-  } else if (StartsWith(line, ";failure time ")) {
-    x_.failureAt = Noted(ReadLongTime(line.substr(14), clock_));
-  } else if (line == ";Error downloading data. The data download is incomplete.") {
-    x_.failure = "download aborted";
-  } else if (line == ";Error downloading data.") {
-    x_.failure = "download refused";
-  } else if (line == ";Error: unable to initiate download.") {
-    x_.failure = "unable to initiate download";
-  } else if (StartsWith(line, "Download initiated from ")) {
-    x_.serial = SerialAt(line.substr(24));
-  } else if (StartsWith(line, ";Serial #")) {
-    if (x_.serial.empty()) x_.serial = SerialAt(line.substr(9));
-  } else if (line == ";The unit is not responding to AutoSerial.") {
-    x_.failure = "not responding to AutoSerial";
-  } else if (StartsWith(line, ";Bad response to GetSerial: ")) {
-    x_.failure = "bad response to GetSerial";
-  } else if (StartsWith(line, ";Unable to open com port ")) {
-    x_.unopenedPort = std::min(NumberAfter(line.substr(25)), 9999);
-  } else if (line == ";The remote time has been set to system time.") {
-    ClockResult("set");
-  } else if (line == ";Bad response to Set Time command.") {
-    ClockResult("bad response");
+  } else if (line == ";Data successfully cleared.") {
+    x_.cleared = Cleared::Yes;
+  } else if (line == ";clearing data...") {
+    if (!x_.cleared) x_.cleared = Cleared::Unknown;
+    x_.failure.clear();  // not responding to the clearing: the download itself had ended
+  } else if (StartsWith(line, ";Upload initiated at ")) {
+    if (auto t = Noted(times_.Short(line.substr(21)))) EndUpload(*t);
+    x_ = Exchange{};
   } else if (StartsWith(line, "; Request ")) {
     x_.request = std::string(line.substr(10, 64));
   } else if (StartsWith(line, ";Upload successful.  Server response ")) {
@@ -172,14 +149,32 @@ void LogReader::Take(std::string_view line) {
     x_.upload = UploadResult::NothingToSend;
   } else if (line == ";Cleaning up local cache file.  No send.") {
     x_.upload = UploadResult::CleanedUp;
-  } else if (StartsWith(line, ";Download initiated at ")) {
-    if (auto t = Noted(ReadShortTime(line.substr(23), clock_))) EndDownloadExchange(*t);
-    x_ = Exchange{};
-  } else if (StartsWith(line, ";Upload initiated at ")) {
-    if (auto t = Noted(ReadShortTime(line.substr(21), clock_))) EndUpload(*t);
-    x_ = Exchange{};
+  } else if (line == ";Error clearing data." || line == ";Records not stored; unit not cleared." ||
+             line == ";Cache not saved to disk; unit not cleared.") {
+    x_.cleared = Cleared::No;
+  } else if (line == ";The unit is not responding.") {
+    x_.failure = "not responding";
+    ClockResult("not responding");
+  } else if (StartsWith(line, ";failure time ")) {
+    x_.failureAt = Noted(times_.Long(line.substr(14)));
+  } else if (line == ";Error downloading data. The data download is incomplete.") {
+    x_.failure = "download aborted";
+  } else if (line == ";Error downloading data.") {
+    x_.failure = "download refused";
+  } else if (line == ";Error: unable to initiate download.") {
+    x_.failure = "unable to initiate download";
+  } else if (line == ";The unit is not responding to AutoSerial.") {
+    x_.failure = "not responding to AutoSerial";
+  } else if (StartsWith(line, ";Bad response to GetSerial: ")) {
+    x_.failure = "bad response to GetSerial";
+  } else if (StartsWith(line, ";Unable to open com port ")) {
+    x_.unopenedPort = std::min(NumberAfter(line.substr(25)), 9999);
+  } else if (line == ";The remote time has been set to system time.") {
+    ClockResult("set");
+  } else if (line == ";Bad response to Set Time command.") {
+    ClockResult("bad response");
   } else if (StartsWith(line, ";Service shutdown at ")) {
-    const auto t = Noted(ReadShortTime(line.substr(21), clock_));
+    const auto t = Noted(times_.Short(line.substr(21)));
     if (firstLine && t) facts_.shutdownAt = t;
     x_ = Exchange{};
   } else {
@@ -198,12 +193,16 @@ void LogReader::EndDownloadExchange(CalendarTime at) {
     if (!x_.failure.empty() && beforeAnyDownload) facts_.unitFailuresSince.Add(x_.failure, at);
     return;
   }
-  BoxFacts& box = facts_.boxes[x_.serial];
+  const auto [entry, isNew] = facts_.boxes.try_emplace(x_.serial);
+  BoxFacts& box = entry->second;
   if (box.lastDownload) return;  // an older exchange of a box already answered
+  if (isNew) ++boxesWithoutDownload_;
   if (x_.ended) {
     box.lastDownload = Download{x_.endedAt, std::max(x_.records, 0),
                                 x_.cleared.value_or(Cleared::Unknown)};
     if (!facts_.lastDownloadAt) facts_.lastDownloadAt = x_.endedAt;
+    --boxesWithoutDownload_;
+    if (questions_.serials.count(x_.serial) != 0) ++serialsAnswered_;
     return;
   }
   box.failuresSince.Add(x_.failure.empty() ? "download interrupted" : x_.failure,
@@ -240,17 +239,13 @@ void LogReader::EndUpload(CalendarTime at) {
 bool LogReader::Answered() const {
   if (!successFound_ || !facts_.lastPoll || !facts_.lastDownloadAt)
     return false;
-  for (const auto& [serial, box] : facts_.boxes)
-    if (!box.lastDownload) return false;
-  for (const auto& serial : wanted_) {
-    const auto it = facts_.boxes.find(serial);
-    if (it == facts_.boxes.end() || !it->second.lastDownload) return false;
-  }
-  return true;
+  return boxesWithoutDownload_ == 0 && static_cast<int>(facts_.boxes.size()) >= questions_.boxes &&
+         serialsAnswered_ == questions_.serials.size();
 }
 
 // The first time at the head of the log: how far back the log reaches.
 std::optional<CalendarTime> FirstTime(SharedFile& log, const Clock& clock) {
+  LogTimes times(clock);
   std::string head(static_cast<std::size_t>(std::min<std::int64_t>(log.Size(), kHeadBytes)), '\0');
   head.resize(log.ReadAt(0, head.data(), head.size()));
   std::size_t start = 0;
@@ -263,10 +258,10 @@ std::optional<CalendarTime> FirstTime(SharedFile& log, const Clock& clock) {
     static constexpr std::string_view kLong[] = {";start ", ";ended ", ";failure time "};
     for (auto prefix : kShort)
       if (StartsWith(line, prefix))
-        if (auto t = ReadShortTime(line.substr(prefix.size()), clock)) return t;
+        if (auto t = times.Short(line.substr(prefix.size()))) return t;
     for (auto prefix : kLong)
       if (StartsWith(line, prefix))
-        if (auto t = ReadLongTime(line.substr(prefix.size()), clock)) return t;
+        if (auto t = times.Long(line.substr(prefix.size()))) return t;
     start = end + 1;
   }
   return std::nullopt;
@@ -282,17 +277,35 @@ void Failures::Add(const std::string& what, CalendarTime at) {
   ++count;
 }
 
-std::optional<CalendarTime> ReadShortTime(std::string_view text, const Clock& clock) {
+std::optional<CalendarTime> LogTimes::At(int year, int month, int day, int hour, int minute,
+                                         int second) {
+  if (month < 1 || month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60)
+    return std::nullopt;
+  const long long key = ((static_cast<long long>(year) * 100 + month) * 100 + day) * 100 + hour;
+  if (key != hourKey_) {
+    std::tm local{};
+    local.tm_year = year - 1900;
+    local.tm_mon = month - 1;
+    local.tm_mday = day;
+    local.tm_hour = hour;
+    local.tm_isdst = -1;
+    hourStart_ = clock_.FromLocal(local);
+    hourKey_ = key;
+  }
+  return hourStart_ + minute * 60 + second;
+}
+
+std::optional<CalendarTime> LogTimes::Short(std::string_view text) {
   // "%y/%m/%d %H%M"
   const int yy = Digits(text, 0, 2), month = Digits(text, 3, 2), day = Digits(text, 6, 2);
   const int hour = Digits(text, 9, 2), minute = Digits(text, 11, 2);
   if (yy < 0 || month < 0 || day < 0 || hour < 0 || minute < 0 || !Matches(text, 2, '/') ||
       !Matches(text, 5, '/') || !Matches(text, 8, ' '))
     return std::nullopt;
-  return LocalTime(yy < 70 ? 2000 + yy : 1900 + yy, month, day, hour, minute, 0, clock);
+  return At(yy < 70 ? 2000 + yy : 1900 + yy, month, day, hour, minute, 0);
 }
 
-std::optional<CalendarTime> ReadLongTime(std::string_view text, const Clock& clock) {
+std::optional<CalendarTime> LogTimes::Long(std::string_view text) {
   // "%Y/%m/%d @ %H:%M:%S"
   const int year = Digits(text, 0, 4), month = Digits(text, 5, 2), day = Digits(text, 8, 2);
   const int hour = Digits(text, 13, 2), minute = Digits(text, 16, 2), second = Digits(text, 19, 2);
@@ -300,14 +313,14 @@ std::optional<CalendarTime> ReadLongTime(std::string_view text, const Clock& clo
       !Matches(text, 4, '/') || !Matches(text, 7, '/') || text.substr(10, 3) != " @ " ||
       !Matches(text, 15, ':') || !Matches(text, 18, ':'))
     return std::nullopt;
-  return LocalTime(year, month, day, hour, minute, second, clock);
+  return At(year, month, day, hour, minute, second);
 }
 
-LogFacts ScanLog(SharedFile& log, const Clock& clock, const std::set<std::string>& cacheSerials) {
+LogFacts ScanLog(SharedFile& log, const Clock& clock, const LogQuestions& questions) {
   LogFacts facts;
   facts.outcome = OpenOutcome::Opened;
   facts.size = log.Size();
-  LogReader reader(clock, cacheSerials, facts);
+  LogReader reader(clock, questions, facts);
   ReverseLineReader lines(log);
   std::string_view line;
   bool reachedStart = true;

@@ -13,9 +13,21 @@
 
 namespace quorvel {
 
-// A time the log writes in the PC's local time: "yy/mm/dd HHMM" or "yyyy/mm/dd @ HH:MM:SS".
-std::optional<CalendarTime> ReadShortTime(std::string_view text, const Clock& clock);
-std::optional<CalendarTime> ReadLongTime(std::string_view text, const Clock& clock);
+// The times the log writes in the PC's local time. The platform converts each hour of the
+// calendar once: a long log holds millions of times.
+class LogTimes {
+ public:
+  explicit LogTimes(const Clock& clock) : clock_(clock) {}
+  std::optional<CalendarTime> Short(std::string_view text);  // "yy/mm/dd HHMM"
+  std::optional<CalendarTime> Long(std::string_view text);   // "yyyy/mm/dd @ HH:MM:SS"
+
+ private:
+  std::optional<CalendarTime> At(int year, int month, int day, int hour, int minute, int second);
+
+  const Clock& clock_;
+  long long hourKey_ = -1;
+  CalendarTime hourStart_ = 0;
+};
 
 enum class UploadResult { Accepted, Refused, NothingToSend, CleanedUp, NoResult };
 
@@ -73,8 +85,15 @@ struct LogFacts {
   int unreadableLines = 0;  // lines the service does not write (garbage, cut lines)
 };
 
-// Reads the log back from its end until every question is answered (each serial in
-// `cacheSerials` and every serial met has its last completed download) or the start is reached.
-LogFacts ScanLog(SharedFile& log, const Clock& clock, const std::set<std::string>& cacheSerials);
+// What the log is read for: the boxes whose last download must be found.
+struct LogQuestions {
+  std::set<std::string> serials;  // those with records in the cache
+  int boxes = 0;                  // at least this many boxes (the selected ports)
+};
+
+// Reads the log back from its end until every question is answered (the last accepted upload,
+// the last poll, and the last completed download of every serial asked for, of every serial
+// met, and of at least `boxes` boxes) or its start is reached.
+LogFacts ScanLog(SharedFile& log, const Clock& clock, const LogQuestions& questions);
 
 }  // namespace quorvel

@@ -10,17 +10,15 @@ ReverseLineReader::ReverseLineReader(SharedFile& file)
 bool ReverseLineReader::LoadBefore() {
   if (windowStart_ == 0) return false;
   const std::int64_t start = std::max<std::int64_t>(0, windowStart_ - static_cast<std::int64_t>(kPiece));
-  std::string piece(static_cast<std::size_t>(windowStart_ - start), '\0');
-  std::size_t got = 0;
-  while (got < piece.size()) {
-    const std::size_t n = file_.ReadAt(start + static_cast<std::int64_t>(got), &piece[got], piece.size() - got);
+  const std::size_t size = static_cast<std::size_t>(windowStart_ - start);
+  window_.insert(0, size, '\0');
+  // A file cut short while read reads as zeros from there on: not a line of the service's.
+  for (std::size_t got = 0; got < size;) {
+    const std::size_t n = file_.ReadAt(start + static_cast<std::int64_t>(got), &window_[got], size - got);
     if (n == 0) break;
     got += n;
   }
-  // A file cut short while read (the service trims its cache by replacing it) reads as
-  // zeros from there on: the line structure stays, the content shows as not a record.
-  bytesRead_ += static_cast<std::int64_t>(piece.size());
-  window_.insert(0, piece);
+  bytesRead_ += static_cast<std::int64_t>(size);
   windowStart_ = start;
   return true;
 }

@@ -255,7 +255,8 @@ SiteStatus GatherStatus(const StatusOptions& options, Surroundings& around) {
   if (cache.file) s.cache = ScanCache(*cache.file);
   OpenedFile log = around.files.OpenShared(s.logPath);
   if (OpenFailed(log, s.logPath, s.unknownReason)) return s;
-  if (log.file) s.log = ScanLog(*log.file, around.clock, s.cache.Serials());
+  if (log.file)
+    s.log = ScanLog(*log.file, around.clock, {s.cache.Serials(), SelectedPortCount(s.settings)});
   return s;
 }
 

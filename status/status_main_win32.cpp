@@ -65,11 +65,9 @@ int main(int argc, char** argv) {
   SystemClock clock;
   PrivateProfileStore profiles;
   const std::unique_ptr<StatusFiles> files = MakeSystemStatusFiles();
-  Surroundings around{profiles, *files, clock};
-  around.serviceRunning = ServiceRunning();
-  around.windowsIniPath = WindowsIniPath();
   // Shipped beside quorveld.exe: its folder is quorveld's default storage folder too.
-  around.programDirectory = ProgramDirectory(ProgramFilePath());
+  Surroundings around{profiles, *files, clock, ServiceRunning(), WindowsIniPath(),
+                      ProgramDirectory(ProgramFilePath())};
 
   const SiteStatus status = GatherStatus(options, around);
   const Judgement judgement = Judge(status);
