@@ -334,7 +334,8 @@ LogFacts ScanLog(SharedFile& log, const Clock& clock, const LogQuestions& questi
       continue;
     }
     reader.Take(line);
-    if (reader.Answered()) {
+    // Once the answers are in, what is left of the file is read only when it is at hand.
+    if (reader.Answered() && lines.bytesRead() < facts.size) {
       reachedStart = false;
       break;
     }

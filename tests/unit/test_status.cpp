@@ -149,6 +149,7 @@ TEST_CASE("the log reader follows a site's exchanges as the service logs them") 
   REQUIRE(facts.lastSuccess);
   CHECK(facts.failedUploadsSince == 0);
   CHECK(facts.oldest == facts.lastPoll);
+  CHECK(facts.readWhole);  // a log within one piece is read whole
   CHECK(facts.unreadableLines == 0);
 
   SUBCASE("refused uploads since the last accepted one are counted") {
