@@ -44,7 +44,8 @@ std::string ServicePath(std::string p) {
 
 std::string ShortTime(int day, int hour, int minute) {
   char text[48];
-  std::snprintf(text, sizeof text, "07/%02d/%02d %02d%02d", 1 + day / 28 % 12, 1 + day % 28, hour, minute);
+  std::snprintf(text, sizeof text, "07/%02d/%02d %02d%02d", 1 + day / 28 % 12, 1 + day % 28, hour,
+                minute);
   return text;
 }
 
@@ -64,15 +65,16 @@ void WriteLog(const std::filesystem::path& file, long long bytes, bool accepted)
     for (int hour = 0; hour < 24; ++hour) {
       for (int box = 0; box < 5; ++box) {
         const std::string serial = "0123456789ab0" + std::to_string(box);
-        text += sep + ";Download initiated at " + ShortTime(day, hour, 6) + "\r\n;Serial #" + serial +
-                "\r\nDownload initiated from " + serial + " v 01\r\n;start " +
+        text += sep + ";Download initiated at " + ShortTime(day, hour, 6) + "\r\n;Serial #" +
+                serial + "\r\nDownload initiated from " + serial + " v 01\r\n;start " +
                 LongTime(day, hour, 6) + "\r\n";
         for (int r = 1; r <= 3; ++r) {
           char record[64];
           std::snprintf(record, sizeof record, "record%5d:%02X 16 01 07 000C 0022 A6\r\n", r, hour);
           text += record;
         }
-        text += ";ended " + LongTime(day, hour, 6) + "\r\n;clearing data...\r\n;Data successfully cleared.\r\n";
+        text += ";ended " + LongTime(day, hour, 6) +
+                "\r\n;clearing data...\r\n;Data successfully cleared.\r\n";
       }
       for (int minute = 0; minute < 60; minute += 6)
         text += sep + ";Upload initiated at " + ShortTime(day, hour, minute) +
@@ -100,7 +102,9 @@ void WriteCache(const std::filesystem::path& file, long lines) {
   }
 }
 
-double Seconds(Steady::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Steady::duration d) {
+  return std::chrono::duration<double>(d).count();
+}
 
 void TimeLog(quorvel::StatusFiles& files, const std::filesystem::path& path, const char* what) {
   UtcClock clock;

@@ -72,13 +72,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::int64_t lines = static_cast<std::int64_t>(ForwardLines(bytes).size());
   FUZZ_CHECK(status.cache.records + status.cache.notRecords == lines,
              "cache: %lld records and %lld others of %lld lines",
-             static_cast<long long>(status.cache.records), static_cast<long long>(status.cache.notRecords),
-             static_cast<long long>(lines));
+             static_cast<long long>(status.cache.records),
+             static_cast<long long>(status.cache.notRecords), static_cast<long long>(lines));
 
   TextFile logFile(bytes);
   status.log = ScanLog(logFile, clock, {status.cache.Serials(), static_cast<int>(size % 4)});
   const LogFacts& log = status.log;
-  FUZZ_CHECK(log.size == static_cast<std::int64_t>(size), "size %lld", static_cast<long long>(log.size));
+  FUZZ_CHECK(log.size == static_cast<std::int64_t>(size), "size %lld",
+             static_cast<long long>(log.size));
   FUZZ_CHECK(log.bytesRead <= log.size, "read %lld of %lld", static_cast<long long>(log.bytesRead),
              static_cast<long long>(log.size));
   FUZZ_CHECK(!log.readWhole || log.bytesRead == log.size, "read whole but %lld of %lld",

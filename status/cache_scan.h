@@ -17,9 +17,9 @@ struct BoxDays {
 struct CacheFacts {
   OpenOutcome outcome = OpenOutcome::Missing;
   std::int64_t size = 0;
-  std::int64_t records = 0;           // whole record lines
-  std::int64_t notRecords = 0;        // lines that are not a whole record
-  std::int64_t firstNotRecord = 0;    // its line number, 1 for the first line; 0 when none
+  std::int64_t records = 0;              // whole record lines
+  std::int64_t notRecords = 0;           // lines that are not a whole record
+  std::int64_t firstNotRecord = 0;       // its line number, 1 for the first line; 0 when none
   std::map<std::string, BoxDays> boxes;  // by serial as the cache writes it
   std::int64_t BoxDayCount() const;
   std::set<std::string> Serials() const;

@@ -15,8 +15,12 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsLowerHex(char c) { return IsDigit(c) || (c >= 'a' && c <= 'f'); }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool IsLowerHex(char c) {
+  return IsDigit(c) || (c >= 'a' && c <= 'f');
+}
 
 // `count` decimal digits at `at`; -1 when any is missing.
 int Digits(std::string_view text, std::size_t at, std::size_t count) {
@@ -29,7 +33,9 @@ int Digits(std::string_view text, std::size_t at, std::size_t count) {
   return value;
 }
 
-bool Matches(std::string_view text, std::size_t at, char c) { return at < text.size() && text[at] == c; }
+bool Matches(std::string_view text, std::size_t at, char c) {
+  return at < text.size() && text[at] == c;
+}
 
 // A serial of 14 lower-case hex digits at the start of `text`; empty otherwise.
 std::string SerialAt(std::string_view text) {
@@ -198,8 +204,8 @@ void LogReader::EndDownloadExchange(CalendarTime at) {
   if (box.lastDownload) return;  // an older exchange of a box already answered
   if (isNew) ++boxesWithoutDownload_;
   if (x_.ended) {
-    box.lastDownload = Download{x_.endedAt, std::max(x_.records, 0),
-                                x_.cleared.value_or(Cleared::Unknown)};
+    box.lastDownload =
+        Download{x_.endedAt, std::max(x_.records, 0), x_.cleared.value_or(Cleared::Unknown)};
     if (!facts_.lastDownloadAt) facts_.lastDownloadAt = x_.endedAt;
     --boxesWithoutDownload_;
     if (questions_.serials.count(x_.serial) != 0) ++serialsAnswered_;
@@ -237,8 +243,7 @@ void LogReader::EndUpload(CalendarTime at) {
 }
 
 bool LogReader::Answered() const {
-  if (!successFound_ || !facts_.lastPoll || !facts_.lastDownloadAt)
-    return false;
+  if (!successFound_ || !facts_.lastPoll || !facts_.lastDownloadAt) return false;
   return boxesWithoutDownload_ == 0 && static_cast<int>(facts_.boxes.size()) >= questions_.boxes &&
          serialsAnswered_ == questions_.serials.size();
 }
@@ -253,8 +258,8 @@ std::optional<CalendarTime> FirstTime(SharedFile& log, const Clock& clock) {
     std::size_t end = head.find('\n', start);
     if (end == std::string::npos) break;  // the rest is cut off
     std::string_view line(head.data() + start, end - start);
-    static constexpr std::string_view kShort[] = {";Download initiated at ", ";Upload initiated at ",
-                                                  ";Service shutdown at "};
+    static constexpr std::string_view kShort[] = {";Download initiated at ",
+                                                  ";Upload initiated at ", ";Service shutdown at "};
     static constexpr std::string_view kLong[] = {";start ", ";ended ", ";failure time "};
     for (auto prefix : kShort)
       if (StartsWith(line, prefix))

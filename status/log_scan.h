@@ -34,9 +34,9 @@ enum class UploadResult { Accepted, Refused, NothingToSend, CleanedUp, NoResult 
 struct UploadAttempt {
   CalendarTime at = 0;
   UploadResult result = UploadResult::NoResult;
-  int response = 0;        // the server's response number, when there was one
-  std::string serial;      // from a plain request; empty when scrambled or not sent
-  std::string day;         // yyyymmdd, likewise
+  int response = 0;    // the server's response number, when there was one
+  std::string serial;  // from a plain request; empty when scrambled or not sent
+  std::string day;     // yyyymmdd, likewise
   bool scrambled = false;
 };
 

@@ -55,6 +55,8 @@ class PosixStatusFiles : public StatusFiles {
 
 }  // namespace
 
-std::unique_ptr<StatusFiles> MakeSystemStatusFiles() { return std::make_unique<PosixStatusFiles>(); }
+std::unique_ptr<StatusFiles> MakeSystemStatusFiles() {
+  return std::make_unique<PosixStatusFiles>();
+}
 
 }  // namespace quorvel

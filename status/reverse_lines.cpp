@@ -9,12 +9,14 @@ ReverseLineReader::ReverseLineReader(SharedFile& file)
 
 bool ReverseLineReader::LoadBefore() {
   if (windowStart_ == 0) return false;
-  const std::int64_t start = std::max<std::int64_t>(0, windowStart_ - static_cast<std::int64_t>(kPiece));
+  const std::int64_t start =
+      std::max<std::int64_t>(0, windowStart_ - static_cast<std::int64_t>(kPiece));
   const std::size_t size = static_cast<std::size_t>(windowStart_ - start);
   window_.insert(0, size, '\0');
   // A file cut short while read reads as zeros from there on: not a line of the service's.
   for (std::size_t got = 0; got < size;) {
-    const std::size_t n = file_.ReadAt(start + static_cast<std::int64_t>(got), &window_[got], size - got);
+    const std::size_t n =
+        file_.ReadAt(start + static_cast<std::int64_t>(got), &window_[got], size - got);
     if (n == 0) break;
     got += n;
   }

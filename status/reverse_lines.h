@@ -31,9 +31,9 @@ class ReverseLineReader {
   void SkipToLineStart();
 
   SharedFile& file_;
-  std::string window_;          // bytes [windowStart_, next_) of the file
+  std::string window_;  // bytes [windowStart_, next_) of the file
   std::int64_t windowStart_ = 0;
-  std::int64_t next_ = 0;       // end of the part not given yet
+  std::int64_t next_ = 0;  // end of the part not given yet
   bool first_ = true;
   bool cut_ = false;
   bool unfinished_ = false;

@@ -16,9 +16,8 @@ class ProfileAt : public ProfileStore {
              int fallback) override {
     return store_.GetInt(Mapped(file), section, key, fallback);
   }
-  std::string GetString(const std::string& file, const std::string& section,
-                        const std::string& key, const std::string& fallback,
-                        std::size_t capacity) override {
+  std::string GetString(const std::string& file, const std::string& section, const std::string& key,
+                        const std::string& fallback, std::size_t capacity) override {
     return store_.GetString(Mapped(file), section, key, fallback, capacity);
   }
   bool WriteString(const std::string&, const std::string&, const std::string&,
@@ -84,29 +83,40 @@ std::string SelectedPorts(const Settings& s) {
 
 const char* ResultText(UploadResult r) {
   switch (r) {
-    case UploadResult::Accepted: return "accepted";
-    case UploadResult::Refused: return "failed";
-    case UploadResult::NothingToSend: return "nothing to send";
-    case UploadResult::CleanedUp: return "damaged cache line dropped";
-    case UploadResult::NoResult: break;
+    case UploadResult::Accepted:
+      return "accepted";
+    case UploadResult::Refused:
+      return "failed";
+    case UploadResult::NothingToSend:
+      return "nothing to send";
+    case UploadResult::CleanedUp:
+      return "damaged cache line dropped";
+    case UploadResult::NoResult:
+      break;
   }
   return "no result logged";
 }
 
 const char* ClearedText(Cleared c) {
   switch (c) {
-    case Cleared::Yes: return "unit cleared";
-    case Cleared::No: return "unit not cleared";
-    case Cleared::Unknown: break;
+    case Cleared::Yes:
+      return "unit cleared";
+    case Cleared::No:
+      return "unit not cleared";
+    case Cleared::Unknown:
+      break;
   }
   return "clearing not confirmed";
 }
 
 const char* OutcomeText(OpenOutcome o) {
   switch (o) {
-    case OpenOutcome::Opened: return "read";
-    case OpenOutcome::Missing: return "missing";
-    case OpenOutcome::Unreadable: break;
+    case OpenOutcome::Opened:
+      return "read";
+    case OpenOutcome::Missing:
+      return "missing";
+    case OpenOutcome::Unreadable:
+      break;
   }
   return "unreadable";
 }
@@ -150,7 +160,9 @@ class JsonObject {
     return *this;
   }
   JsonObject& Text(const char* name, const std::string& value) { return Raw(name, Quoted(value)); }
-  JsonObject& Number(const char* name, std::int64_t value) { return Raw(name, std::to_string(value)); }
+  JsonObject& Number(const char* name, std::int64_t value) {
+    return Raw(name, std::to_string(value));
+  }
   JsonObject& Decimal(const char* name, double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.6g", value);
@@ -204,17 +216,17 @@ std::string FailuresText(const Failures& f, const Clock& clock) {
 std::string PerfData(const SiteStatus& s, const Judgement& j) {
   const long long warn = static_cast<long long>(s.warnHours * 3600);
   const long long crit = static_cast<long long>(s.critHours * 3600);
-  std::string perf = "waiting=" + std::to_string(s.cache.records) + ";;; box_days=" +
-                     std::to_string(s.cache.BoxDayCount()) + ";;;";
+  std::string perf = "waiting=" + std::to_string(s.cache.records) +
+                     ";;; box_days=" + std::to_string(s.cache.BoxDayCount()) + ";;;";
   if (j.uploadAge)
     perf += " upload_age_s=" + std::to_string(*j.uploadAge) + ";" + std::to_string(warn) + ";" +
             std::to_string(crit) + ";";
   if (j.downloadAge)
-    perf += " download_age_s=" + std::to_string(*j.downloadAge) + ";" + std::to_string(warn) +
-            ";" + std::to_string(crit) + ";";
+    perf += " download_age_s=" + std::to_string(*j.downloadAge) + ";" + std::to_string(warn) + ";" +
+            std::to_string(crit) + ";";
   perf += " failed_uploads=" + std::to_string(s.log.failedUploadsSince) + ";;;";
-  perf += " log_bytes=" + std::to_string(s.log.size) + "B;;; cache_bytes=" +
-          std::to_string(s.cache.size) + "B;;;";
+  perf += " log_bytes=" + std::to_string(s.log.size) +
+          "B;;; cache_bytes=" + std::to_string(s.cache.size) + "B;;;";
   return perf;
 }
 
@@ -299,7 +311,8 @@ std::string StatusText(const SiteStatus& s, const Judgement& j, const Clock& clo
 
   const auto line = [&](const std::string& l) { text += l + "\n"; };
   std::string service = s.serviceRunning ? "running" : "not running";
-  if (s.log.shutdownAt) service += ", the log ends with its shutdown at " + LocalText(*s.log.shutdownAt, clock);
+  if (s.log.shutdownAt)
+    service += ", the log ends with its shutdown at " + LocalText(*s.log.shutdownAt, clock);
   line("Service: " + service);
   const Settings& st = s.settings;
   line("Settings: " + s.iniPath + (s.iniFound ? "" : " (not found: defaults)"));
@@ -326,11 +339,12 @@ std::string StatusText(const SiteStatus& s, const Judgement& j, const Clock& clo
   line("Log: " + s.logPath + ", " + OutcomeText(log.outcome) + ", " + std::to_string(log.size) +
        " bytes" +
        (log.outcome != OpenOutcome::Opened ? ""
-        : log.readWhole ? ", read whole"
+        : log.readWhole                    ? ", read whole"
                         : ", last " + std::to_string(log.bytesRead) + " bytes read") +
        (log.oldest ? ", from " + LocalText(*log.oldest, clock) : std::string()));
   const std::string notFound = log.readWhole ? "none" : "not in the part read";
-  line("  last upload attempt: " + (log.lastAttempt ? AttemptText(*log.lastAttempt, clock) : notFound));
+  line("  last upload attempt: " +
+       (log.lastAttempt ? AttemptText(*log.lastAttempt, clock) : notFound));
   line("  last accepted upload: " +
        (log.lastSuccess ? AttemptText(*log.lastSuccess, clock) + ", " +
                               Age(s.now - log.lastSuccess->at) + " ago"
@@ -346,15 +360,16 @@ std::string StatusText(const SiteStatus& s, const Judgement& j, const Clock& clo
     line(l + "; " + FailuresText(box.failuresSince, clock) + " since");
   }
   for (const auto& [port, failures] : log.portFailuresSince)
-    line("  COM" + std::to_string(port + 1) + ": unable to open, " + std::to_string(failures.count) +
-         " times since the last download, last at " + LocalText(failures.lastAt, clock));
+    line("  COM" + std::to_string(port + 1) + ": unable to open, " +
+         std::to_string(failures.count) + " times since the last download, last at " +
+         LocalText(failures.lastAt, clock));
   if (log.unitFailuresSince.count > 0)
     line("  units without a serial: " + FailuresText(log.unitFailuresSince, clock) +
          " since the last download");
-  line("  last clock pass: " + (log.lastClockPass ? "after the upload at " +
-                                                        LocalText(log.lastClockPass->at, clock) +
-                                                        ", " + log.lastClockPass->result
-                                                  : notFound));
+  line("  last clock pass: " +
+       (log.lastClockPass ? "after the upload at " + LocalText(log.lastClockPass->at, clock) +
+                                ", " + log.lastClockPass->result
+                          : notFound));
   if (log.unfinishedLastLine) line("  last line unfinished (being written or cut off)");
   if (log.unreadableLines > 0)
     line("  " + std::to_string(log.unreadableLines) + " lines not of the service's kinds");
@@ -377,29 +392,41 @@ std::string StatusJson(const SiteStatus& s, const Judgement& j, const Clock& clo
   const Settings& st = s.settings;
   std::string ports = "[";
   for (int i = 0; i < kPortCount; ++i)
-    if (st.PortSelected[i]) ports += (ports.size() > 1 ? "," : "") + Quoted("COM" + std::to_string(i + 1));
+    if (st.PortSelected[i])
+      ports += (ports.size() > 1 ? "," : "") + Quoted("COM" + std::to_string(i + 1));
   JsonObject settings;
-  settings.Text("file", s.iniPath).Flag("file_found", s.iniFound)
-      .Text("server", st.ServerDomain).Number("port", st.ServerPort)
-      .Flag("ignore_proxy", st.IgnoreProxy != 0).Flag("scrambled", st.Encrypt != 0)
-      .Raw("com_ports", ports + "]").Number("box_rate", st.BoxRate)
-      .Number("upload_rate", st.UploadRate).Flag("logging", st.Logging != 0)
+  settings.Text("file", s.iniPath)
+      .Flag("file_found", s.iniFound)
+      .Text("server", st.ServerDomain)
+      .Number("port", st.ServerPort)
+      .Flag("ignore_proxy", st.IgnoreProxy != 0)
+      .Flag("scrambled", st.Encrypt != 0)
+      .Raw("com_ports", ports + "]")
+      .Number("box_rate", st.BoxRate)
+      .Number("upload_rate", st.UploadRate)
+      .Flag("logging", st.Logging != 0)
       .Text("folder", s.folder);
   o.Raw("settings", settings.Done());
 
   std::string boxes = "[";
   for (const auto& [serial, box] : s.cache.boxes) {
     JsonObject b;
-    b.Text("serial", serial).Number("records", box.records)
+    b.Text("serial", serial)
+        .Number("records", box.records)
         .Number("days", static_cast<std::int64_t>(box.days.size()))
-        .Text("oldest_day", DayText(*box.days.begin())).Text("newest_day", DayText(*box.days.rbegin()));
+        .Text("oldest_day", DayText(*box.days.begin()))
+        .Text("newest_day", DayText(*box.days.rbegin()));
     boxes += (boxes.size() > 1 ? "," : "") + b.Done();
   }
   JsonObject cache;
-  cache.Text("file", s.cachePath).Text("state", OutcomeText(s.cache.outcome))
-      .Number("bytes", s.cache.size).Number("records", s.cache.records)
-      .Number("box_days", s.cache.BoxDayCount()).Raw("boxes", boxes + "]")
-      .Number("not_records", s.cache.notRecords).Number("first_not_record_line", s.cache.firstNotRecord);
+  cache.Text("file", s.cachePath)
+      .Text("state", OutcomeText(s.cache.outcome))
+      .Number("bytes", s.cache.size)
+      .Number("records", s.cache.records)
+      .Number("box_days", s.cache.BoxDayCount())
+      .Raw("boxes", boxes + "]")
+      .Number("not_records", s.cache.notRecords)
+      .Number("first_not_record_line", s.cache.firstNotRecord);
   o.Raw("cache", cache.Done());
 
   const LogFacts& log = s.log;
@@ -409,7 +436,8 @@ std::string StatusJson(const SiteStatus& s, const Judgement& j, const Clock& clo
     b.Text("serial", serial);
     if (box.lastDownload) {
       JsonObject d;
-      d.Time("time", box.lastDownload->at, clock).Number("records", box.lastDownload->records)
+      d.Time("time", box.lastDownload->at, clock)
+          .Number("records", box.lastDownload->records)
           .Text("cleared", ClearedText(box.lastDownload->cleared));
       b.Raw("last_download", d.Done());
     } else {
@@ -421,28 +449,35 @@ std::string StatusJson(const SiteStatus& s, const Judgement& j, const Clock& clo
   std::string portList = "[";
   for (const auto& [port, failures] : log.portFailuresSince) {
     JsonObject p;
-    p.Text("port", "COM" + std::to_string(port + 1)).Raw("unable_to_open", FailuresJson(failures, clock));
+    p.Text("port", "COM" + std::to_string(port + 1))
+        .Raw("unable_to_open", FailuresJson(failures, clock));
     portList += (portList.size() > 1 ? "," : "") + p.Done();
   }
   JsonObject l;
-  l.Text("file", s.logPath).Text("state", OutcomeText(log.outcome)).Number("bytes", log.size)
-      .Number("bytes_read", log.bytesRead).Flag("read_whole", log.readWhole)
+  l.Text("file", s.logPath)
+      .Text("state", OutcomeText(log.outcome))
+      .Number("bytes", log.size)
+      .Number("bytes_read", log.bytesRead)
+      .Flag("read_whole", log.readWhole)
       .Time("oldest", log.oldest, clock)
       .Raw("last_upload_attempt", AttemptJson(log.lastAttempt, clock))
       .Raw("last_accepted_upload", AttemptJson(log.lastSuccess, clock))
       .Number("failed_uploads_since", log.failedUploadsSince)
       .Time("last_box_poll", log.lastPoll, clock)
       .Time("last_download", log.lastDownloadAt, clock)
-      .Raw("boxes", logBoxes + "]").Raw("ports", portList + "]")
+      .Raw("boxes", logBoxes + "]")
+      .Raw("ports", portList + "]")
       .Raw("units_without_serial", FailuresJson(log.unitFailuresSince, clock));
   if (log.lastClockPass) {
     JsonObject c;
-    c.Time("after_upload_at", log.lastClockPass->at, clock).Text("result", log.lastClockPass->result);
+    c.Time("after_upload_at", log.lastClockPass->at, clock)
+        .Text("result", log.lastClockPass->result);
     l.Raw("last_clock_pass", c.Done());
   } else {
     l.Raw("last_clock_pass", "null");
   }
-  l.Time("shutdown", log.shutdownAt, clock).Flag("unfinished_last_line", log.unfinishedLastLine)
+  l.Time("shutdown", log.shutdownAt, clock)
+      .Flag("unfinished_last_line", log.unfinishedLastLine)
       .Number("unreadable_lines", log.unreadableLines);
   o.Raw("log", l.Done());
   return o.Done() + "\n";

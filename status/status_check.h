@@ -44,7 +44,7 @@ SiteStatus GatherStatus(const StatusOptions& options, Surroundings& around);
 
 struct Judgement {
   Verdict verdict = Verdict::Ok;
-  std::string problems;  // ", "-separated, empty when all is well
+  std::string problems;                     // ", "-separated, empty when all is well
   std::optional<CalendarTime> uploadAge;    // seconds since the last accepted upload
   std::optional<CalendarTime> downloadAge;  // seconds since the last completed download
 };

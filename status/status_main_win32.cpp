@@ -66,8 +66,8 @@ int main(int argc, char** argv) {
   PrivateProfileStore profiles;
   const std::unique_ptr<StatusFiles> files = MakeSystemStatusFiles();
   // Shipped beside quorveld.exe: its folder is quorveld's default storage folder too.
-  Surroundings around{profiles, *files, clock, ServiceRunning(), WindowsIniPath(),
-                      ProgramDirectory(ProgramFilePath())};
+  Surroundings around{profiles,         *files,           clock,
+                      ServiceRunning(), WindowsIniPath(), ProgramDirectory(ProgramFilePath())};
 
   const SiteStatus status = GatherStatus(options, around);
   const Judgement judgement = Judge(status);

@@ -60,6 +60,8 @@ class Win32StatusFiles : public StatusFiles {
 
 }  // namespace
 
-std::unique_ptr<StatusFiles> MakeSystemStatusFiles() { return std::make_unique<Win32StatusFiles>(); }
+std::unique_ptr<StatusFiles> MakeSystemStatusFiles() {
+  return std::make_unique<Win32StatusFiles>();
+}
 
 }  // namespace quorvel

@@ -119,8 +119,8 @@ TEST_CASE("lines come back from the end in bounded pieces") {
     CHECK(LinesBackwards(text) == expected);
   }
   SUBCASE("a line longer than the limit is given as cut, and the lines before it still come") {
-    const std::string text = "first\n" + std::string(ReverseLineReader::kLongestLine * 3, 'x') +
-                             "\nlast\n";
+    const std::string text =
+        "first\n" + std::string(ReverseLineReader::kLongestLine * 3, 'x') + "\nlast\n";
     CHECK(LinesBackwards(text) == std::vector<std::string>{"last", "<cut>", "first"});
   }
 }
@@ -191,8 +191,8 @@ TEST_CASE("the log reader follows a site's exchanges as the service logs them") 
   SUBCASE("the shutdown lines count only while the log ends with them") {
     site.window->HandleClose();
     CHECK(site.Scan().shutdownAt);
-    site.window = std::make_unique<ServiceWindow>(site.settings, site.fake.platform, site.host,
-                                                  site.options);
+    site.window =
+        std::make_unique<ServiceWindow>(site.settings, site.fake.platform, site.host, site.options);
     site.Minutes(2);
     CHECK_FALSE(site.Scan().shutdownAt);
   }
@@ -287,9 +287,9 @@ TEST_CASE("the cache reader counts whole records by box and day") {
   SUBCASE("lines across the reading pieces") {
     std::string many;
     for (int day = 1; day <= 28; ++day)
-      for (int i = 0; i < 100; ++i) many += downloaded.substr(0, 15) + "200702" +
-                                            (day < 10 ? "0" : "") + std::to_string(day) +
-                                            downloaded.substr(23, 16);
+      for (int i = 0; i < 100; ++i)
+        many += downloaded.substr(0, 15) + "200702" + (day < 10 ? "0" : "") + std::to_string(day) +
+                downloaded.substr(23, 16);
     TextFile file(many);
     const CacheFacts facts = ScanCache(file);
     CHECK(facts.records == 2800);
@@ -308,8 +308,12 @@ struct Check {
     site.fake.profiles.Set(kSettingsFile, "ComPorts", "11");
   }
   SiteStatus Gather(const StatusOptions& options = {}) {
-    Surroundings around{site.fake.profiles, *files, site.fake.clock, running,
-                        site.dir.ServicePath() + "\\quorveld.INI", site.dir.ServicePath()};
+    Surroundings around{site.fake.profiles,
+                        *files,
+                        site.fake.clock,
+                        running,
+                        site.dir.ServicePath() + "\\quorveld.INI",
+                        site.dir.ServicePath()};
     return GatherStatus(options, around);
   }
   std::string Summary(const StatusOptions& options = {}) {
@@ -336,8 +340,8 @@ TEST_CASE("the verdict follows the service, the waiting records and the ages") {
     CHECK(check.Summary() ==
           "QUORVEL OK - 2 boxes, 0 records waiting, last upload 15 min ago | waiting=0;;; "
           "box_days=0;;; upload_age_s=909;21600;172800; download_age_s=900;21600;172800; "
-          "failed_uploads=0;;; log_bytes=" + std::to_string(site.Log().size()) +
-          "B;;; cache_bytes=0B;;;");
+          "failed_uploads=0;;; log_bytes=" +
+              std::to_string(site.Log().size()) + "B;;; cache_bytes=0B;;;");
     CHECK(Judge(check.Gather()).verdict == Verdict::Ok);
   }
   SUBCASE("the service not running is critical") {
@@ -352,35 +356,42 @@ TEST_CASE("the verdict follows the service, the waiting records and the ages") {
     options.warnHours = 0.5;
     options.critHours = 1.5;
     CHECK(check.Summary(options).rfind(
-              "QUORVEL WARNING - no upload accepted for 75 min; 2 boxes, 1 record waiting", 0) == 0);
+              "QUORVEL WARNING - no upload accepted for 75 min; 2 boxes, 1 record waiting", 0) ==
+          0);
     site.Minutes(30);
     options.warnHours = 1;  // the box polls hourly: its last download is 45 minutes old
-    CHECK(check.Summary(options).rfind("QUORVEL CRITICAL - no upload accepted for 105 min; ", 0) == 0);
+    CHECK(check.Summary(options).rfind("QUORVEL CRITICAL - no upload accepted for 105 min; ", 0) ==
+          0);
   }
   SUBCASE("an event that never happened ages from the log's first time") {
     TempDir fresh;
     site.fake.profiles.Set(kSettingsFile, "LocalDir", fresh.ServicePath());
-    fresh.Write("quorveld.dat", site.dir.Read("quorveld.dat") + "0123456789abcd,20070122,13,00012,00034\n");
-    fresh.Write("quorveld.log", ";=============================================\r\n"
-                                ";Upload initiated at 07/01/22 1310\r\n"
-                                ";Upload failed.  Server response 0\r\n");
+    fresh.Write("quorveld.dat",
+                site.dir.Read("quorveld.dat") + "0123456789abcd,20070122,13,00012,00034\n");
+    fresh.Write("quorveld.log",
+                ";=============================================\r\n"
+                ";Upload initiated at 07/01/22 1310\r\n"
+                ";Upload failed.  Server response 0\r\n");
     StatusOptions options;
     options.warnHours = 0.25;
     CHECK(Judge(check.Gather(options)).verdict == Verdict::Ok);  // 11 minutes: not late yet
     site.fake.clock.Advance(10 * 60);
-    CHECK(check.Summary(options).rfind("QUORVEL WARNING - no upload accepted for 21 min, "
-                                       "no download completed for 21 min; 2 boxes, 1 record waiting, "
-                                       "last upload never",
-                                       0) == 0);
+    CHECK(
+        check.Summary(options).rfind("QUORVEL WARNING - no upload accepted for 21 min, "
+                                     "no download completed for 21 min; 2 boxes, 1 record waiting, "
+                                     "last upload never",
+                                     0) == 0);
   }
   SUBCASE("what cannot be read is unknown, with the reason") {
     StatusOptions options;
     options.dir = site.dir.ServicePath() + "\\missing";
-    CHECK(check.Summary(options) == "QUORVEL UNKNOWN - storage folder " + *options.dir + " not found");
+    CHECK(check.Summary(options) ==
+          "QUORVEL UNKNOWN - storage folder " + *options.dir + " not found");
     CHECK(Judge(check.Gather(options)).verdict == Verdict::Unknown);
     options = {};
     options.ini = site.dir.ServicePath() + "\\other.INI";
-    CHECK(check.Summary(options) == "QUORVEL UNKNOWN - settings file " + *options.ini + " not found");
+    CHECK(check.Summary(options) ==
+          "QUORVEL UNKNOWN - settings file " + *options.ini + " not found");
   }
   SUBCASE("--ini reads the settings from the file named") {
     StatusOptions options;
@@ -407,9 +418,9 @@ TEST_CASE("command line arguments") {
   StatusOptions options;
   std::string error;
   SUBCASE("all of them") {
-    REQUIRE(ParseStatusOptions({"--ini", "a.ini", "--dir=C:\\data", "--warn-hours", "0.5",
-                                "--crit-hours=1.25", "--json"},
-                               options, error));
+    REQUIRE(ParseStatusOptions(
+        {"--ini", "a.ini", "--dir=C:\\data", "--warn-hours", "0.5", "--crit-hours=1.25", "--json"},
+        options, error));
     CHECK(*options.ini == "a.ini");
     CHECK(*options.dir == "C:\\data");
     CHECK(options.warnHours == 0.5);
