@@ -55,13 +55,14 @@ class StatusTest(ServiceTestCase):
 
             code, summary, out = self.status(env)
             self.assertEqual(code, 0, out)
-            self.assertRegex(summary, r"^QUORVEL OK - 1 box, 0 records waiting, last upload \d+ s ago \| "
-                                      r"waiting=0;;; box_days=0;;; upload_age_s=\d+;21600;172800; ")
+            self.assertRegex(summary, r"^QUORVEL OK - 1 box, 0 records waiting, "
+                                      r"last upload \d+ (s|min) ago \| waiting=0;;; box_days=0;;; "
+                                      r"upload_age_s=\d+;21600;172800; ")
             self.assertIn("Service: running", out)
             self.assertIn("box 0123456789abcd: last download ", out)
             self.assertIn("24 records, unit cleared", out)
-            self.assertRegex(out, r"last accepted upload: [\d/: ]+, box 0123456789abcd, day 20070122, "
-                                  r"accepted \(server response 200\)")
+            self.assertRegex(out, r"last accepted upload: [\d/: ]+, box 0123456789abcd, "
+                                  r"day 20070122, accepted \(server response 200\)")
 
             code, _, out = self.status(env, "--json")
             facts = json.loads(out)
@@ -93,10 +94,10 @@ class StatusTest(ServiceTestCase):
             self.assertEqual(code, 2, out)
             # The download may have passed the warning threshold too; the upload is critical.
             self.assertRegex(summary, r"^QUORVEL CRITICAL - no upload accepted for \d+ (s|min)"
-                                      r"(, no download completed for \d+ s)?; "
+                                      r"(, no download completed for \d+ (s|min))?; "
                                       r"1 box, 24 records waiting, last upload \d+ (s|min) ago \| ")
-            self.assertRegex(out, r"last upload attempt: [\d/: ]+, box 0123456789abcd, day 20070123, "
-                                  r"failed \(server response 0\)")
+            self.assertRegex(out, r"last upload attempt: [\d/: ]+, box 0123456789abcd, "
+                                  r"day 20070123, failed \(server response 0\)")
             self.assertRegex(out, r"last accepted upload: [^\n]*; [1-9]\d* failed since")
 
             # Shut down as at the end of a session: critical, whatever the thresholds.
@@ -113,8 +114,8 @@ class StatusTest(ServiceTestCase):
             shutil.copy(os.path.join(WIN_BIN, "quorvel-status.exe"),
                         env.local_file("quorvel-status.exe"))
             code, summary, _ = self.status(env, "--ini", r"C:\nowhere\quorveld.INI")
-            self.assertEqual((code, summary),
-                             (3, r"QUORVEL UNKNOWN - settings file C:\nowhere\quorveld.INI not found"))
+            self.assertEqual((code, summary), (3, "QUORVEL UNKNOWN - settings file "
+                                                  r"C:\nowhere\quorveld.INI not found"))
             code, summary, _ = self.status(env, "--dir", r"C:\no\such\folder")
             self.assertEqual((code, summary),
                              (3, r"QUORVEL UNKNOWN - storage folder C:\no\such\folder not found"))
