@@ -230,6 +230,27 @@ std::string PerfData(const SiteStatus& s, const Judgement& j) {
   return perf;
 }
 
+// The service trims the cache by replacing it, and the platform refuses to replace a file
+// that anyone holds open, even with every sharing mode: a trim that fails sends its batch
+// again. So the cache is copied in as few reads as possible and let go before it is
+// looked at; only a cache beyond the copy limit is read in place, piece by piece.
+CacheFacts ReadCache(std::unique_ptr<SharedFile> file) {
+  constexpr std::int64_t kCopyLimit = 256 * 1024 * 1024;
+  if (file->Size() > kCopyLimit) return ScanCache(*file);
+  std::string bytes(static_cast<std::size_t>(file->Size()), '\0');
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    const std::size_t n =
+        file->ReadAt(static_cast<std::int64_t>(got), &bytes[got], bytes.size() - got);
+    if (n == 0) break;
+    got += n;
+  }
+  bytes.resize(got);
+  file.reset();
+  TextFile copy(std::move(bytes));
+  return ScanCache(copy);
+}
+
 }  // namespace
 
 SiteStatus GatherStatus(const StatusOptions& options, Surroundings& around) {
@@ -264,7 +285,7 @@ SiteStatus GatherStatus(const StatusOptions& options, Surroundings& around) {
   s.logPath = Join(s.folder, "quorveld.log");
   OpenedFile cache = around.files.OpenShared(s.cachePath);
   if (OpenFailed(cache, s.cachePath, s.unknownReason)) return s;
-  if (cache.file) s.cache = ScanCache(*cache.file);
+  if (cache.file) s.cache = ReadCache(std::move(cache.file));
   OpenedFile log = around.files.OpenShared(s.logPath);
   if (OpenFailed(log, s.logPath, s.unknownReason)) return s;
   if (log.file)

@@ -414,6 +414,34 @@ TEST_CASE("the verdict follows the service, the waiting records and the ages") {
   }
 }
 
+TEST_CASE("reading leaves the service's files to the service") {
+  TempDir dir;
+  const std::string cache = dir.ServicePath() + "\\quorveld.dat";
+  dir.Write("quorveld.dat", "0123456789abcd,20070122,13,00012,00034\n");
+  dir.Write("quorveld.lst", "");
+  const auto files = MakeSystemFileSystem();
+  const auto status = MakeSystemStatusFiles();
+
+  // The service holds the file open for appending, denying writes to others; the reader
+  // gets in, and while it reads the service can open the file again.
+  FileHandle held = files->Open(cache, "ab", true);
+  REQUIRE(held);
+  OpenedFile opened = status->OpenShared(cache);
+  REQUIRE(opened.outcome == OpenOutcome::Opened);
+  held.reset();
+  CHECK(files->Open(cache, "ab", true));
+  opened.file.reset();
+
+  // Once the status is gathered nothing holds the cache: the trim can replace it.
+  Site site;
+  Check check(site);
+  site.fake.profiles.Set(kSettingsFile, "LocalDir", dir.ServicePath());
+  CHECK(check.Gather().cache.records == 1);
+  CHECK(files->Replace(dir.ServicePath() + "\\quorveld.lst", cache));
+  CHECK(dir.Read("quorveld.dat").empty());
+  CHECK(status->OpenShared(dir.ServicePath() + "\\nothing.dat").outcome == OpenOutcome::Missing);
+}
+
 TEST_CASE("command line arguments") {
   StatusOptions options;
   std::string error;
