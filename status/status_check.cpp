@@ -363,7 +363,8 @@ std::string StatusText(const SiteStatus& s, const Judgement& j, const Clock& clo
         : log.readWhole                    ? ", read whole"
                         : ", last " + std::to_string(log.bytesRead) + " bytes read") +
        (log.oldest ? ", from " + LocalText(*log.oldest, clock) : std::string()));
-  const std::string notFound = log.readWhole ? "none" : "not in the part read";
+  const bool wholeLog = log.readWhole || log.outcome != OpenOutcome::Opened;
+  const std::string notFound = wholeLog ? "none" : "not in the part read";
   line("  last upload attempt: " +
        (log.lastAttempt ? AttemptText(*log.lastAttempt, clock) : notFound));
   line("  last accepted upload: " +

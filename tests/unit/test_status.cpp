@@ -393,6 +393,18 @@ TEST_CASE("the verdict follows the service, the waiting records and the ages") {
     CHECK(check.Summary(options) ==
           "QUORVEL UNKNOWN - settings file " + *options.ini + " not found");
   }
+  SUBCASE("no log yet: nothing has happened") {
+    TempDir fresh;
+    site.fake.profiles.Set(kSettingsFile, "LocalDir", fresh.ServicePath());
+    const SiteStatus status = check.Gather();
+    const std::string text = StatusText(status, Judge(status), site.fake.clock);
+    CHECK(text.rfind("QUORVEL OK - 2 boxes, 0 records waiting, last upload never | waiting=0;;; "
+                     "box_days=0;;; failed_uploads=0;;; log_bytes=0B;;; cache_bytes=0B;;;\n",
+                     0) == 0);
+    CHECK(text.find("Log: " + fresh.ServicePath() + "\\quorveld.log, missing, 0 bytes\n") !=
+          std::string::npos);
+    CHECK(text.find("  last upload attempt: none\n") != std::string::npos);
+  }
   SUBCASE("--ini reads the settings from the file named") {
     StatusOptions options;
     options.ini = site.dir.ServicePath() + "\\other.INI";
