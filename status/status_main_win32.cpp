@@ -1,6 +1,8 @@
 // quorvel-status.exe: a console program that prints the site's health and exits with the
 // monitoring plugin convention's code. It only reads; the service's files stay fully shared.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <string>
@@ -14,16 +16,32 @@ namespace {
 
 constexpr const char* kMutexName = "quorveld.0";
 constexpr const char* kWindowTitle = "Quorvel Service";
+constexpr const char* kProgramName = "quorveld.exe";
 
-// The service holds its single-instance mutex while it lives; its hidden window is the
-// second sign, for a copy that lost the mutex.
+// A quorveld.exe among all processes. The mutex and the window belong to the session of the
+// user who runs the service; a monitoring agent running as a system service sees neither.
+bool ServiceProcessExists() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  bool found = false;
+  for (BOOL more = Process32First(snapshot, &entry); more && !found;
+       more = Process32Next(snapshot, &entry))
+    found = lstrcmpiA(entry.szExeFile, kProgramName) == 0;
+  CloseHandle(snapshot);
+  return found;
+}
+
+// The service holds its single-instance mutex while it lives; its hidden window and its
+// process are the other signs.
 bool ServiceRunning() {
   HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, kMutexName);
   if (mutex) {
     CloseHandle(mutex);
     return true;
   }
-  return FindWindowA(nullptr, kWindowTitle) != nullptr;
+  return FindWindowA(nullptr, kWindowTitle) != nullptr || ServiceProcessExists();
 }
 
 std::string WindowsIniPath() {
