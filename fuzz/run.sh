@@ -14,7 +14,7 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-20}
 build=${QUORVEL_FUZZ_BUILD:-$root/build/fuzz}
-targets=${QUORVEL_FUZZ_ONLY:-count_record box_link port_flags upload_batch server_reply legacy_database}
+targets=${QUORVEL_FUZZ_ONLY:-count_record box_link port_flags upload_batch server_reply legacy_database status_log}
 jobs=${QUORVEL_FUZZ_JOBS:-2}
 
 CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DQUORVEL_FUZZ=ON \

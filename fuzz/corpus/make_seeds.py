@@ -145,6 +145,41 @@ def legacy_database():
         + database(other))
 
 
+def status_log():
+    sep = ";" + "=" * 45 + "\r\n"
+    download = (sep + ";Download initiated at 07/01/22 1306\r\n"
+                ";Serial #0123456789abcd\r\n"
+                "Download initiated from 0123456789abcd v 01\r\n"
+                ";start 2007/01/22 @ 13:06:09\r\n"
+                "record    1:0D 16 01 07 000C 0022 A6\r\n"
+                "record    2:0E 16 01 07 0001 0002 D0\r\n"
+                ";ended 2007/01/22 @ 13:06:09\r\n"
+                ";clearing data...\r\n;Data successfully cleared.\r\n"
+                + sep + ";Download initiated at 07/01/22 1306\r\n"
+                ";Unable to open com port 1\r\n")
+    upload = (sep + ";Upload initiated at 07/01/22 1306\r\n"
+              "; Request /submitr?0123456789abcd20070122M0c22Y0\r\n"
+              ";Upload successful.  Server response 200\r\n"
+              ";The remote time has been set to system time.\r\n")
+    failures = (sep + ";Download initiated at 07/01/22 1406\r\n"
+                ";The unit is not responding to AutoSerial.\r\n"
+                + sep + ";Download initiated at 07/01/22 1506\r\n"
+                ";Serial #0123456789abcd\r\n"
+                "Download initiated from 0123456789abcd v 01\r\n"
+                ";start 2007/01/22 @ 15:06:09\r\n"
+                ";Error downloading data. The data download is incomplete.\r\n"
+                + sep + ";Upload initiated at 07/01/22 1536\r\n"
+                "; Request /submitrs?1A2B0123456789012345\r\n"
+                ";Upload failed.  Server response 0\r\n")
+    shutdown = "=*" * 23 + "=\r\n;Service shutdown at 07/01/22 1600\r\n"
+    put("status_log", "delivering", download + upload)
+    put("status_log", "failing", download + upload + failures)
+    put("status_log", "shut_down", download + upload + shutdown)
+    put("status_log", "cut_mid_write", download + upload[:-20])
+    put("status_log", "cache_lines", "0123456789abcd,20070122,13,00012,00034\n"
+        "0123456789abcd,20070122,14,00001,00002\ngarbage\n0123456789abcd,2007")
+
+
 if __name__ == "__main__":
     count_record()
     box_link()
@@ -152,3 +187,4 @@ if __name__ == "__main__":
     upload_batch()
     server_reply()
     legacy_database()
+    status_log()

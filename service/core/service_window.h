@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "service/boxlink/box_link.h"
+#include "service/dialogs/options_result.h"
 #include "service/settings/settings.h"
 #include "service/platform/platform.h"
 #include "service/store/local_store.h"
@@ -20,14 +21,6 @@ class WindowHost {
   virtual void KillTimer() = 0;
   // Posts WM_CLOSE to the window; HandleClose runs when it arrives.
   virtual void PostClose() = 0;
-};
-
-// Result codes of the options dialog.
-enum OptionsResult : int {
-  kOptionsOk = 1,
-  kOptionsShutDown = 2,
-  kOptionsBoxTest = 1014,
-  kOptionsServerTest = 1016,
 };
 
 class OptionsDialogRunner {

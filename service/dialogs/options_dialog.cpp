@@ -8,9 +8,9 @@
 
 #include "framework/dialog.h"
 #include "service/boxlink/port_enumeration.h"
-#include "service/core/service_window.h"
 #include "service/dialogs/about_dialog.h"
 #include "service/dialogs/folder_edit.h"
+#include "service/dialogs/options_result.h"
 #include "service/dialogs/options_values.h"
 #include "service/dialogs/resource_string.h"
 #include "service/resources/resource.h"

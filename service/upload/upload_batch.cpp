@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "service/upload/hex_digit.h"
+#include "service/upload/cache_line.h"
 
 namespace quorvel {
 namespace {
@@ -14,46 +14,6 @@ namespace {
 constexpr std::size_t kLineLimit = 255;  // characters of a cache line that are looked at
 constexpr int kHours = 24;
 constexpr std::size_t kCopyBuffer = 64 * 1024;
-
-// The five fields of a cache line. A line fills them from the left; fields it does not
-// yield keep what the line before left in them.
-struct CacheFields {
-  std::uint64_t serial = 0;
-  std::uint32_t date = 0;
-  std::uint32_t hour = 0;
-  std::uint32_t count1 = 0;
-  std::uint32_t count2 = 0;
-};
-
-// One unsigned number at `pos` (blanks before it skipped); false when no digit is there.
-// Like the C runtime's scanner the value wraps instead of failing on overflow.
-template <typename T>
-bool ScanNumber(const std::string& line, std::size_t& pos, int base, T& value) {
-  while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
-  T result = 0;
-  const std::size_t start = pos;
-  for (; pos < line.size(); ++pos) {
-    const int digit = HexDigitValue(line[pos]);
-    if (digit < 0 || digit >= base) break;
-    result = static_cast<T>(result * static_cast<T>(base) + static_cast<T>(digit));
-  }
-  if (pos == start) return false;
-  value = result;
-  return true;
-}
-
-// Scans "serial,date,hour,count1,count2" (serial hexadecimal, the rest decimal) into
-// `fields`; returns how many fields the line yielded.
-int ScanCacheLine(const std::string& line, CacheFields& fields) {
-  std::size_t pos = 0;
-  const auto separator = [&] { return pos < line.size() && line[pos++] == ','; };
-  if (!ScanNumber(line, pos, 16, fields.serial)) return 0;
-  if (!separator() || !ScanNumber(line, pos, 10, fields.date)) return 1;
-  if (!separator() || !ScanNumber(line, pos, 10, fields.hour)) return 2;
-  if (!separator() || !ScanNumber(line, pos, 10, fields.count1)) return 3;
-  if (!separator() || !ScanNumber(line, pos, 10, fields.count2)) return 4;
-  return 5;
-}
 
 // Reads one line up to and including its line feed. Returns the bytes consumed (0 at the end
 // of the file); `line` receives at most kLineLimit characters of it, without the line feed.

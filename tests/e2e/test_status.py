@@ -1,0 +1,138 @@
+"""quorvel-status.exe under Wine against a running quorveld with a simulated box and the stub
+server: OK while counts are delivered, CRITICAL once the server has been down past the
+threshold, CRITICAL after the service has shut down."""
+import datetime
+import json
+import os
+import shutil
+import time
+import unittest
+
+from harness import (INSTALL_DIR, POLL_CONTINUOUSLY, UPLOAD_CONTINUOUSLY, WIN_BIN, BoxSimulator,
+                     ServiceEnv, ServiceTestCase, generate_records, wait_for)
+
+SLOW = 90
+STATUS = INSTALL_DIR + "\\quorvel-status.exe"
+
+
+def cleared(env, times):
+    """The box has been cleared `times` times: its download ended whole."""
+    return env.log_text().count(";Data successfully cleared.") >= times
+
+
+def cache_lines(env):
+    data = env.read_local("quorveld.dat")
+    return len(data.splitlines()) if data else 0
+
+
+class StatusTest(ServiceTestCase):
+    def status(self, env, *args):
+        """(exit code, summary line, the whole output) of quorvel-status."""
+        code, out = env.run_windows_tool([STATUS] + list(args))
+        lines = out.replace("\r\n", "\n").split("\n")
+        return code, lines[0], out
+
+    def run_until(self, env, settings, done, what):
+        env.write_settings(**settings)
+        service = env.start_service()
+        self.assertTrue(wait_for(done, SLOW), what + "; log:\n" + env.log_text()[-3000:])
+        return service
+
+    def test_ok_while_delivering_then_critical_when_late_and_when_shut_down(self):
+        box = BoxSimulator(serial="0123456789ABCD", records=generate_records(1, seed=3))
+        with ServiceEnv(boxes={0: box}, settings=POLL_CONTINUOUSLY, display=False) as env:
+            shutil.copy(os.path.join(WIN_BIN, "quorvel-status.exe"),
+                        env.local_file("quorvel-status.exe"))
+            # The box's day is downloaded, then uploaded and accepted.
+            service = self.run_until(env, POLL_CONTINUOUSLY, lambda: cleared(env, 1),
+                                     "the box's day was not downloaded")
+            service.kill()
+            service.wait(30)
+            service = self.run_until(env, UPLOAD_CONTINUOUSLY,
+                                     lambda: ";Upload successful." in env.log_text()
+                                     and cache_lines(env) == 0, "the day was not uploaded")
+            delivered = time.time()
+
+            code, summary, out = self.status(env)
+            self.assertEqual(code, 0, out)
+            self.assertRegex(summary, r"^QUORVEL OK - 1 box, 0 records waiting, "
+                                      r"last upload \d+ (s|min) ago \| waiting=0;;; box_days=0;;; "
+                                      r"upload_age_s=\d+;21600;172800; ")
+            self.assertIn("Service: running", out)
+            self.assertIn("box 0123456789abcd: last download ", out)
+            self.assertIn("24 records, unit cleared", out)
+            self.assertRegex(out, r"last accepted upload: [\d/: ]+, box 0123456789abcd, "
+                                  r"day 20070122, accepted \(server response 200\)")
+
+            code, _, out = self.status(env, "--json")
+            facts = json.loads(out)
+            self.assertEqual((code, facts["status"], facts["service_running"]), (0, "OK", True))
+            self.assertEqual(facts["log"]["last_accepted_upload"]["serial"], "0123456789abcd")
+            self.assertEqual(facts["settings"]["com_ports"], ["COM1"])
+
+            # The server goes away; the box has a new day, which waits in the cache.
+            service.kill()
+            service.wait(30)
+            env.server.refuse()
+            box.records.extend(generate_records(1, start=datetime.date(2007, 1, 23), seed=4))
+            service = self.run_until(env, POLL_CONTINUOUSLY,
+                                     lambda: cleared(env, 2) and cache_lines(env) == 24,
+                                     "the new day was not downloaded")
+            service.kill()
+            service.wait(30)
+            service = self.run_until(env, UPLOAD_CONTINUOUSLY,
+                                     lambda: ";Upload failed.  Server response 0" in env.log_text(),
+                                     "no failed upload")
+            code, summary, out = self.status(env)
+            self.assertEqual(code, 0, "not yet late with the usual thresholds: " + out)
+            self.assertIn("24 records waiting", summary)
+
+            # Past a threshold of 18 seconds: critical. Log times are whole minutes, taken
+            # before the upload was seen, so the age read is at least the time waited here.
+            wait_for(lambda: time.time() - delivered > 20, 30)
+            code, summary, out = self.status(env, "--warn-hours", "0.001", "--crit-hours", "0.005")
+            self.assertEqual(code, 2, out)
+            # The download may have passed the warning threshold too; the upload is critical.
+            self.assertRegex(summary, r"^QUORVEL CRITICAL - no upload accepted for \d+ (s|min)"
+                                      r"(, no download completed for \d+ (s|min))?; "
+                                      r"1 box, 24 records waiting, last upload \d+ (s|min) ago \| ")
+            self.assertRegex(out, r"last upload attempt: [\d/: ]+, box 0123456789abcd, "
+                                  r"day 20070123, failed \(server response 0\)")
+            self.assertRegex(out, r"last accepted upload: [^\n]*; [1-9]\d* failed since")
+
+            # Shut down as at the end of a session: critical, whatever the thresholds.
+            self.assertEqual(env.driver().query_end_session("Quorvel Service"), 1)
+            service.wait(30)
+            code, summary, out = self.status(env)
+            self.assertEqual(code, 2, out)
+            self.assertTrue(summary.startswith("QUORVEL CRITICAL - service not running; 1 box, "
+                                               "24 records waiting"), summary)
+            self.assertRegex(out, r"Service: not running, the log ends with its shutdown at ")
+
+    def test_unreadable_settings_and_bad_arguments_are_unknown(self):
+        with ServiceEnv(display=False) as env:
+            shutil.copy(os.path.join(WIN_BIN, "quorvel-status.exe"),
+                        env.local_file("quorvel-status.exe"))
+            code, summary, _ = self.status(env, "--ini", r"C:\nowhere\quorveld.INI")
+            self.assertEqual((code, summary), (3, "QUORVEL UNKNOWN - settings file "
+                                                  r"C:\nowhere\quorveld.INI not found"))
+            code, summary, _ = self.status(env, "--dir", r"C:\no\such\folder")
+            self.assertEqual((code, summary),
+                             (3, r"QUORVEL UNKNOWN - storage folder C:\no\such\folder not found"))
+            code, summary, _ = self.status(env, "--crit-hours", "soon")
+            self.assertEqual((code, summary), (3, "QUORVEL UNKNOWN - --crit-hours needs a positive "
+                                                  "number of hours, not 'soon'"))
+            # A log and a cache of garbage: a clear statement, never a crash.
+            with open(env.local_file("quorveld.log"), "wb") as f:
+                f.write(os.urandom(300000))
+            with open(env.local_file("quorveld.dat"), "wb") as f:
+                f.write(b"\x00garbage\n" * 1000)
+            code, summary, out = self.status(env)
+            self.assertEqual(code, 2, out)  # the service does not run
+            self.assertTrue(summary.startswith("QUORVEL CRITICAL - service not running; 0 boxes, "
+                                               "0 records waiting, last upload never"), summary)
+            self.assertIn("1000 lines not whole records (first: line 1)", out)
+
+
+if __name__ == "__main__":
+    unittest.main()
