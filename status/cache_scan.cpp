@@ -38,13 +38,13 @@ class CacheReader {
     if (!box_ || fields.serial != serial_) {
       serial_ = fields.serial;
       box_ = &facts_.boxes[SerialText(serial_)];
-      day_ = 0;
-    }
-    ++box_->records;
-    if (fields.date != day_) {
+      day_ = fields.date;
+      box_->days.insert(day_);
+    } else if (fields.date != day_) {
       day_ = fields.date;
       box_->days.insert(day_);
     }
+    ++box_->records;
   }
 
  private:

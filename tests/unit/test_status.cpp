@@ -276,6 +276,15 @@ TEST_CASE("the cache reader counts whole records by box and day") {
     CHECK(facts.boxes.at("00000000000042").records == 1);
     CHECK(facts.notRecords == 0);
   }
+  SUBCASE("a box whose only day reads as zero still has that day") {
+    TextFile file("00000000000042,00000000,13,00001,00000\n");
+    const CacheFacts facts = ScanCache(file);
+    CHECK(facts.boxes.at("00000000000042").days == std::set<std::uint32_t>{0});
+    SiteStatus status;
+    status.cache = facts;
+    const std::string text = StatusText(status, Judge(status), site.fake.clock);
+    CHECK(text.find("  box 00000000000042: 1 records, 1 day, ") != std::string::npos);
+  }
   SUBCASE("damaged lines are counted, the first one named") {
     TextFile file("garbage\n" + downloaded + "0123456789abcd,20070123,24,00001,00000\n" +
                   std::string(300, '7') + "\n" + "0123456789abcd,2007");
