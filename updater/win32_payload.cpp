@@ -103,8 +103,7 @@ std::string ResourcePayloadDisk::ReadFileBytes(const std::string& path, std::uin
   return bytes;
 }
 
-std::string ResourcePayloadDisk::ReadPayloadBytes(int id, std::uint32_t offset,
-                                                  std::size_t count) {
+std::string ResourcePayloadDisk::ReadPayloadBytes(int id, std::uint32_t offset, std::size_t count) {
   const ResourceBytes payload = OwnResource(id, kPayloadType);
   if (!payload.data || offset >= payload.size) return {};
   const char* start = static_cast<const char*>(payload.data) + offset;

@@ -143,9 +143,9 @@ TEST_CASE("an update also writes the libraries its program cannot start with") {
     CHECK(host.writes == std::vector<std::string>{"C:\\quorvl\\quorveld.exe||130",
                                                   "C:\\quorvl\\quorveld.exe|CDRVHF32.DLL|131",
                                                   "C:\\quorvl\\quorveld.exe|CDRVDL32.DLL|132"});
-    CHECK(host.lines == After(kIntact, {"File to replace: C:\\quorvl\\quorveld.exe",
-                                        "Update successful.", "Version of new file: 1.0.4.2",
-                                        "Autorun registry key added."}));
+    CHECK(host.lines ==
+          After(kIntact, {"File to replace: C:\\quorvl\\quorveld.exe", "Update successful.",
+                          "Version of new file: 1.0.4.2", "Autorun registry key added."}));
   }
   SUBCASE("only the one that does not match") {
     host.misfits = {"C:\\quorvl\\CDRVDL32.DLL"};
