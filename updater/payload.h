@@ -3,6 +3,8 @@
 // read-only. Each attempt writes a temporary file beside the target ("quorveld.exe.new") and
 // only then swaps it in, so a disk that fills up or a failing write never leaves a target cut
 // short.
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace quorvel::updater {
@@ -30,11 +32,22 @@ class PayloadDisk {
   virtual void Remove(const std::string& path) = 0;
   virtual void ClearReadOnly(const std::string& path) = 0;
   virtual void Pause(unsigned milliseconds) = 0;
+  // Up to `count` bytes of the file at `path` from `offset` on: fewer at its end, none when it
+  // is missing or cannot be read.
+  virtual std::string ReadFileBytes(const std::string& path, std::uint32_t offset,
+                                    std::size_t count) = 0;
+  // The same from payload `id`; none when it is missing from the image.
+  virtual std::string ReadPayloadBytes(int id, std::uint32_t offset, std::size_t count) = 0;
 };
 
 // Writes payload `id` to `target`, or to `fileName` in the target's directory when one is
 // given; creates that directory (one level) if needed. True when the file was written whole;
 // on false the file is as it was before and no temporary file is left.
 bool WritePayloadFile(PayloadDisk& disk, const std::string& target, const char* fileName, int id);
+
+// True when `fileName` in the target's directory is an image built for the same machine (word
+// size) as payload `id`; false when it is missing, is no image or is built for another.
+bool LibraryMatchesPayload(PayloadDisk& disk, const std::string& target, const char* fileName,
+                           int id);
 
 }  // namespace quorvel::updater

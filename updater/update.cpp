@@ -128,6 +128,19 @@ bool InstallAll(UpdateHost& host, const std::string& target) {
   return complete;
 }
 
+// An update writes the program file. The program loads the libraries beside it when it starts,
+// so those missing, or left there by the build of the other word size, are written too.
+bool UpdateProgram(UpdateHost& host, const std::string& target) {
+  if (!host.WritePayloadFile(target, nullptr, kServicePayload)) return false;
+  for (const Payload& payload : kPayloads) {
+    if (!payload.fileName || host.LibraryMatchesPayload(target, payload.fileName, payload.id)) {
+      continue;
+    }
+    if (!host.WritePayloadFile(target, payload.fileName, payload.id)) return false;
+  }
+  return true;
+}
+
 // Stops a running service. Without a given target the service's own program file becomes
 // the target.
 void StopRunningService(UpdateHost& host, const RunOptions& options, std::string& target) {
@@ -187,7 +200,7 @@ RunOutcome RunUpdate(UpdateHost& host, const RunOptions& options) {
     case Plan::Update:
       host.AddStatusLine("File to replace: " + target);
       ShowVersion(host, "Version of file to be replaced: ", target);
-      written = host.WritePayloadFile(target, nullptr, kServicePayload);
+      written = UpdateProgram(host, target);
       break;
     case Plan::Install:
       written = InstallAll(host, target);

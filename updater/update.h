@@ -31,6 +31,9 @@ class UpdateHost : public StatusLines {
   virtual bool GetProductVersion(const std::string& path, std::uint32_t& mostSignificant,
                                  std::uint32_t& leastSignificant) = 0;
   virtual bool WritePayloadFile(const std::string& target, const char* fileName, int id) = 0;
+  // True when `fileName` beside `target` is built for the same word size as payload `id`;
+  // false when it is missing or built for another.
+  virtual bool LibraryMatchesPayload(const std::string& target, const char* fileName, int id) = 0;
   // Sets the autorun value to `path`; false when the key cannot be opened or the value set.
   virtual bool SetAutorun(const std::string& path) = 0;
   // The program path the autorun value holds; "" when there is none.

@@ -25,6 +25,9 @@ class ResourcePayloadDisk : public PayloadDisk {
   void Remove(const std::string& path) override;
   void ClearReadOnly(const std::string& path) override;
   void Pause(unsigned milliseconds) override { Sleep(milliseconds); }
+  std::string ReadFileBytes(const std::string& path, std::uint32_t offset,
+                            std::size_t count) override;
+  std::string ReadPayloadBytes(int id, std::uint32_t offset, std::size_t count) override;
 };
 
 // True when the service's mutex exists.

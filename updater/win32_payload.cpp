@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "updater/crc32.h"
 #include "updater/win32_adapters.h"
 
@@ -81,6 +83,31 @@ void ResourcePayloadDisk::ClearReadOnly(const std::string& path) {
   if (attributes != INVALID_FILE_ATTRIBUTES) {
     SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
   }
+}
+
+std::string ResourcePayloadDisk::ReadFileBytes(const std::string& path, std::uint32_t offset,
+                                               std::size_t count) {
+  // A library the service has loaded stays readable; other programs may hold it as they like.
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::string bytes(count, '\0');
+  DWORD read = 0;
+  LARGE_INTEGER position;
+  position.QuadPart = offset;
+  const bool done = SetFilePointerEx(file, position, nullptr, FILE_BEGIN) &&
+                    ::ReadFile(file, &bytes[0], static_cast<DWORD>(count), &read, nullptr);
+  CloseHandle(file);
+  bytes.resize(done ? read : 0);
+  return bytes;
+}
+
+std::string ResourcePayloadDisk::ReadPayloadBytes(int id, std::uint32_t offset, std::size_t count) {
+  const ResourceBytes payload = OwnResource(id, kPayloadType);
+  if (!payload.data || offset >= payload.size) return {};
+  const char* start = static_cast<const char*>(payload.data) + offset;
+  return std::string(start, std::min<std::size_t>(count, payload.size - offset));
 }
 
 }  // namespace quorvel::updater

@@ -63,6 +63,11 @@ bool Win32UpdateHost::WritePayloadFile(const std::string& target, const char* fi
   return updater::WritePayloadFile(payloadDisk_, target, fileName, id);
 }
 
+bool Win32UpdateHost::LibraryMatchesPayload(const std::string& target, const char* fileName,
+                                            int id) {
+  return updater::LibraryMatchesPayload(payloadDisk_, target, fileName, id);
+}
+
 bool Win32UpdateHost::SetAutorun(const std::string& path) {
   return updater::SetAutorun(path);
 }

@@ -22,6 +22,7 @@ class Win32UpdateHost : public UpdateHost {
   bool GetProductVersion(const std::string& path, std::uint32_t& mostSignificant,
                          std::uint32_t& leastSignificant) override;
   bool WritePayloadFile(const std::string& target, const char* fileName, int id) override;
+  bool LibraryMatchesPayload(const std::string& target, const char* fileName, int id) override;
   bool SetAutorun(const std::string& path) override;
   std::string ReadAutorun() override;
   bool StartProgramAt(const std::string& path) override;

@@ -148,6 +148,7 @@ class UpdaterTest(UpdaterCase):
                                           "Autorun registry key added."])
         for name in PAYLOADS:
             self.assertEqual(self.read("C:\\quorvl\\" + name), payload(name), name)
+            self.assertEqual(program_bits(self.prefix.unix_path("C:\\quorvl\\" + name)), 32)
         self.assertEqual(self.autorun(), r"C:\quorvl\quorveld.exe")
 
     def test_fresh_installation_answered_no(self):
@@ -282,13 +283,18 @@ class UpdaterTest(UpdaterCase):
                                           r"File to replace: C:\quorvl\quorveld.exe",
                                           "Update successful.", "Autorun registry key added."])
         self.assertEqual(service.wait(10), 0)
-        # An update replaces the program file only (the libraries beside it are left as they are).
-        self.assertEqual(self.read(r"C:\quorvl\quorveld.exe"), payload("quorveld.exe"))
+        # The 32-bit program cannot load the 64-bit libraries, so those are replaced too.
+        for name in PAYLOADS:
+            self.assertEqual(self.read("C:\\quorvl\\" + name), payload(name), name)
+            self.assertEqual(program_bits(self.prefix.unix_path("C:\\quorvl\\" + name)), 32)
         self.assertEqual(self.read(r"C:\other\quorveld.exe"), b"old")
         # A 32-bit program's value lands under WOW6432Node, not in the 64-bit view.
         self.assertEqual(self.autorun(), r"C:\quorvl\quorveld.exe")
         self.assertIsNone(self.prefix.reg_query(RUN_KEY, "QuorVel", bits=64))
+        # The updater holds the service's mutex until it ends.
         self.exit_updater(proc)
+        self.start(r"C:\quorvl\quorveld.exe")
+        self.wait_for_service()
 
 
 if __name__ == "__main__":

@@ -95,6 +95,17 @@ class FakePayloadDisk : public PayloadDisk {
   void Pause(unsigned milliseconds) override {
     calls.push_back("pause " + std::to_string(milliseconds));
   }
+  std::string ReadFileBytes(const std::string& path, std::uint32_t offset,
+                            std::size_t count) override {
+    auto it = files.find(path);
+    return it == files.end() ? "" : Slice(it->second, offset, count);
+  }
+  std::string ReadPayloadBytes(int id, std::uint32_t offset, std::size_t count) override {
+    return id == missingId ? "" : Slice(payloads[id], offset, count);
+  }
+  static std::string Slice(const std::string& bytes, std::uint32_t offset, std::size_t count) {
+    return offset < bytes.size() ? bytes.substr(offset, count) : "";
+  }
   int missingId = 0;
   bool heldOpen = false;
   bool diskFull = false;
@@ -103,6 +114,7 @@ class FakePayloadDisk : public PayloadDisk {
   std::set<std::string> readOnly;
   DirectoryResult directoryResult = DirectoryResult::AlreadyExists;
   std::map<std::string, std::string> files;
+  std::map<int, std::string> payloads;
   std::vector<std::string> calls;
 };
 
@@ -178,6 +190,73 @@ TEST_CASE("a write cut short never touches the target and leaves no temporary fi
     disk.diskFull = true;
     CHECK_FALSE(WritePayloadFile(disk, kTarget, "CDRVDL32.DLL", 132));
     CHECK(disk.files.empty());
+  }
+}
+
+namespace {
+
+constexpr std::uint16_t kI386 = 0x014c;
+constexpr std::uint16_t kAmd64 = 0x8664;
+
+// The start of an image for `machine` whose headers begin at `headers`.
+std::string Image(std::uint16_t machine, std::uint32_t headers = 0x80) {
+  std::string bytes(headers + 24, '\0');
+  bytes[0] = 'M';
+  bytes[1] = 'Z';
+  for (int i = 0; i < 4; ++i) bytes[0x3C + i] = static_cast<char>(headers >> (8 * i));
+  bytes.replace(headers, 4, std::string("PE\0\0", 4));
+  bytes[headers + 4] = static_cast<char>(machine & 0xFF);
+  bytes[headers + 5] = static_cast<char>(machine >> 8);
+  return bytes;
+}
+
+const std::string kLibrary = "C:\\quorvl\\CDRVHF32.DLL";
+
+}  // namespace
+
+TEST_CASE("a library matches its payload only as an image for the same machine") {
+  FakePayloadDisk disk;
+  disk.payloads[131] = Image(kI386);
+  auto matches = [&] { return LibraryMatchesPayload(disk, kTarget, "CDRVHF32.DLL", 131); };
+  SUBCASE("the same machine, wherever the headers start") {
+    disk.files[kLibrary] = Image(kI386);
+    CHECK(matches());
+    disk.files[kLibrary] = Image(kI386, 0x2000);
+    CHECK(matches());
+    CHECK(disk.calls.empty());
+  }
+  SUBCASE("another machine") {
+    disk.files[kLibrary] = Image(kAmd64);
+    CHECK_FALSE(matches());
+    disk.payloads[131] = Image(kAmd64, 0x100);
+    CHECK(matches());
+  }
+  SUBCASE("a missing library, or one in another folder") {
+    CHECK_FALSE(matches());
+    disk.files["C:\\other\\CDRVHF32.DLL"] = Image(kI386);
+    CHECK_FALSE(matches());
+  }
+  SUBCASE("files that are no image") {
+    std::string noMark = Image(kI386);
+    noMark[0] = 'X';
+    std::string noSignature = Image(kI386);
+    noSignature[0x81] = 'X';
+    const std::string cutShort = Image(kI386).substr(0, 0x84);
+    std::string headersBeyondTheEnd = Image(kI386);
+    headersBeyondTheEnd.replace(0x3C, 4, "\xf0\xff\xff\xff");
+    for (const std::string& bytes :
+         {noMark, noSignature, cutShort, headersBeyondTheEnd, std::string("MZ"), std::string()}) {
+      disk.files[kLibrary] = bytes;
+      CHECK_FALSE(matches());
+    }
+  }
+  SUBCASE("a payload missing from the image, or no image itself, matches nothing") {
+    disk.files[kLibrary] = Image(kI386);
+    disk.missingId = 131;
+    CHECK_FALSE(matches());
+    disk.missingId = 0;
+    disk.payloads[131] = "not an image";
+    CHECK_FALSE(matches());
   }
 }
 

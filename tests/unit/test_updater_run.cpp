@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "updater/paths.h"
 #include "updater/payload.h"
 #include "updater/service_stop.h"
 #include "updater/update.h"
@@ -57,6 +58,9 @@ class FakeHost : public UpdateHost {
     if (!fileName) versions[target] = {0x00010000, 0x00040002};
     return true;
   }
+  bool LibraryMatchesPayload(const std::string& target, const char* fileName, int) override {
+    return misfits.count(DirectoryOf(target) + fileName) == 0;
+  }
   bool SetAutorun(const std::string& path) override {
     autorun = path;
     return autorunWorks;
@@ -82,6 +86,8 @@ class FakeHost : public UpdateHost {
   std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> versions;
   std::vector<std::string> writes;
   std::set<int> failingIds;
+  // Libraries missing, or built for the other word size.
+  std::set<std::string> misfits;
   std::string autorun = "(unset)";
   bool autorunWorks = true;
   std::string autorunBefore;
@@ -125,6 +131,38 @@ TEST_CASE("an update replaces the program file found at the default path") {
     refused.autorunWorks = false;
     RunUpdate(refused);
     CHECK(refused.lines.back() == "Failed to add autorun registry key.");
+  }
+}
+
+TEST_CASE("an update also writes the libraries its program cannot start with") {
+  FakeHost host;
+  host.present = {"C:\\quorvl\\quorveld.exe"};
+  host.misfits = {"C:\\quorvl\\CDRVHF32.DLL", "C:\\quorvl\\CDRVDL32.DLL"};
+  SUBCASE("both, after the program and with the lines of any update") {
+    CHECK(RunUpdate(host) == RunOutcome::Done);
+    CHECK(host.writes == std::vector<std::string>{"C:\\quorvl\\quorveld.exe||130",
+                                                  "C:\\quorvl\\quorveld.exe|CDRVHF32.DLL|131",
+                                                  "C:\\quorvl\\quorveld.exe|CDRVDL32.DLL|132"});
+    CHECK(host.lines ==
+          After(kIntact, {"File to replace: C:\\quorvl\\quorveld.exe", "Update successful.",
+                          "Version of new file: 1.0.4.2", "Autorun registry key added."}));
+  }
+  SUBCASE("only the one that does not match") {
+    host.misfits = {"C:\\quorvl\\CDRVDL32.DLL"};
+    CHECK(RunUpdate(host) == RunOutcome::Done);
+    CHECK(host.writes == std::vector<std::string>{"C:\\quorvl\\quorveld.exe||130",
+                                                  "C:\\quorvl\\quorveld.exe|CDRVDL32.DLL|132"});
+  }
+  SUBCASE("a library that cannot be written fails the update") {
+    host.failingIds = {131};
+    CHECK(RunUpdate(host) == RunOutcome::Failed);
+    CHECK(host.lines.back() == "Update failed.");
+    CHECK(host.autorun == "(unset)");
+  }
+  SUBCASE("a program that cannot be written leaves the old one its libraries") {
+    host.failingIds = {130};
+    CHECK(RunUpdate(host) == RunOutcome::Failed);
+    CHECK(host.writes == std::vector<std::string>{"C:\\quorvl\\quorveld.exe||130"});
   }
 }
 
@@ -368,6 +406,8 @@ class FullDisk : public PayloadDisk {
   void Remove(const std::string& path) override { files.erase(path); }
   void ClearReadOnly(const std::string&) override {}
   void Pause(unsigned) override {}
+  std::string ReadFileBytes(const std::string&, std::uint32_t, std::size_t) override { return {}; }
+  std::string ReadPayloadBytes(int, std::uint32_t, std::size_t) override { return {}; }
   std::map<std::string, std::string> files;
 };
 
