@@ -5,16 +5,11 @@
 
 #include <cerrno>
 
+#include "service/platform/posix/host_path.h"
 #include "status/status_files.h"
 
 namespace quorvel {
 namespace {
-
-std::string HostPath(std::string path) {
-  for (char& c : path)
-    if (c == '\\') c = '/';
-  return path;
-}
 
 class PosixSharedFile : public SharedFile {
  public:

@@ -4,16 +4,11 @@
 
 #include <cstdio>
 
+#include "service/platform/posix/host_path.h"
 #include "service/platform/file_system.h"
 
 namespace quorvel {
 namespace {
-
-std::string HostPath(std::string path) {
-  for (char& c : path)
-    if (c == '\\') c = '/';
-  return path;
-}
 
 class PosixFileSystem : public FileSystem {
  public:
