@@ -4,7 +4,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import INSTALL_DIR, ServiceEnv, ServiceTestCase
+from harness import INSTALL_DIR, ServiceEnv, ServiceTestCase, wine_command
 
 
 class NoWindowTest(ServiceTestCase):
@@ -23,7 +23,7 @@ class NoWindowTest(ServiceTestCase):
             wine_env = dict(env.prefix.env, WINEDEBUG="fixme-all")
             # A file, not a pipe: Wine's helper processes keep a pipe open after quorveld ends.
             with tempfile.TemporaryFile() as output:
-                service = subprocess.Popen(["wine", INSTALL_DIR + "\\quorveld.exe"], env=wine_env,
+                service = subprocess.Popen(wine_command() + [INSTALL_DIR + "\\quorveld.exe"], env=wine_env,
                                            cwd=env.prefix.drive_c, stdout=output,
                                            stderr=subprocess.STDOUT)
                 env.processes.append(service)

@@ -26,7 +26,7 @@ sys.path[:0] = [os.path.join(ROOT, "tools", "wine"), os.path.join(ROOT, "tools",
 
 import service_env  # noqa: E402
 from service_env import (BoxSimulator, ServiceEnv, WinePrefix, generate_records,  # noqa: E402
-                         POLL_CONTINUOUSLY, UPLOAD_CONTINUOUSLY, wait_for)
+                         POLL_CONTINUOUSLY, UPLOAD_CONTINUOUSLY, wait_for, wine_mode)
 from tlsfront import CertificateAuthority, TlsFront  # noqa: E402
 
 BOXES = {0: "0123456789ABCD", 1: "00A1B2C3D4E5F6", 2: "0000000000BEEF"}
@@ -76,8 +76,8 @@ def main():
     p.add_argument("--secure", action="store_true", help="upload over HTTPS through nginx")
     args = p.parse_args()
     service_env.TEMPLATE, service_env.WIN_BIN = args.template, args.bin
-    if not os.path.isdir(args.template):
-        say("making the Wine prefix template (once) ...")
+    if WinePrefix.template_mode(args.template) != wine_mode().name:
+        say("making the Wine prefix template (once per mode) ...")
         WinePrefix.create_template(args.template)
 
     today = datetime.date.today()

@@ -10,6 +10,8 @@ import subprocess
 import sys
 import tempfile
 
+from winelib import wine_command
+
 
 def run_captured(command, env, cwd, timeout):
     """Runs a Windows program and gives (exit code, stdout, stderr).
@@ -48,7 +50,7 @@ class GuiDriver:
 
     def run(self, *args, timeout=10.0, check=True):
         """Runs one command; gives its output with the last line end removed."""
-        command = ["wine", self.exe, "-t", str(timeout)] + [str(a) for a in args]
+        command = wine_command() + [self.exe, "-t", str(timeout)] + [str(a) for a in args]
         for attempt in (1, 2):
             returncode, out, err = run_captured(command, self.env, self.prefix.drive_c,
                                                 timeout + 60)

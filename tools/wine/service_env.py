@@ -12,7 +12,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.path[:0] = [os.path.join(ROOT, "tools", d) for d in ("boxsim", "serverstub", "guidriver")]
 
-from winelib import WinePrefix, Xvfb, program_bits, wait_for  # noqa: E402,F401
+from winelib import (WinePrefix, Xvfb, program_bits, wait_for, wine_command,  # noqa: E402,F401
+                     wine_mode)
 from boxsim import BoxSimulator, generate_records, make_records, cache_line  # noqa: E402,F401
 from serverstub import CollectionServer, Reply  # noqa: E402,F401
 from guidriver import GuiDriver, run_captured  # noqa: E402
@@ -145,7 +146,7 @@ class ServiceEnv:
 
     def run_windows_tool(self, args, timeout=60):
         """Runs a console program of ours in the prefix and returns (exit code, stdout)."""
-        code, out, _ = run_captured(["wine"] + list(args), self.prefix.env, self.prefix.drive_c,
+        code, out, _ = run_captured(wine_command() + list(args), self.prefix.env, self.prefix.drive_c,
                                     timeout)
         return code, out
 

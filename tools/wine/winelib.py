@@ -2,7 +2,12 @@
 
 Every run gets a throwaway prefix cloned from a template made once per build, so no test
 touches the user's ~/.wine and each starts from the same clean Windows.
+
+This module is the one place that decides how Wine is called (see wine_mode()): through
+Debian's `wine` where the host runs the 32-bit loader, else through the 64-bit loader alone.
 """
+import errno
+import functools
 import os
 import shutil
 import struct
@@ -24,10 +29,91 @@ def program_bits(path):
     return _PE_MACHINE_BITS[struct.unpack_from("<H", header, offset + 4)[0]]
 
 
+WINE32_LOADER = "/usr/lib/wine/wine"
+WINE64_LOADER = "/usr/lib/wine/wine64"
+# Set to 1 to use the 64-bit loader alone on a host that could run both.
+CHOOSE_64_ONLY = "QUORVEL_WINE64_ONLY"
+# Exit code of a test program that could not run on this host: ctest reports it as skipped.
+SKIP_EXIT_CODE = 77
+# Written into every template: a prefix made in one mode is never used in the other.
+MODE_FILE = "quorvel-wine-mode"
+
+
+class WineMode:
+    """How this host runs Windows programs: `runs_32bit` or 64-bit programs only."""
+
+    def __init__(self, runs_32bit, reason):
+        self.runs_32bit = runs_32bit
+        self.reason = reason
+
+    @property
+    def name(self):
+        return "wow64" if self.runs_32bit else "win64-only"
+
+    def command(self):
+        """What starts a Windows program: Debian's `wine` script picks the 32-bit loader
+        whenever it is installed, so without 32-bit support the 64-bit loader is called."""
+        return ["wine"] if self.runs_32bit else [WINE64_LOADER]
+
+    def environment(self):
+        return {} if self.runs_32bit else {"WINELOADER": WINE64_LOADER}
+
+    def can_run(self, bits):
+        return bits == 64 or self.runs_32bit
+
+    def describe(self):
+        """One line for a person: which programs run here, and why."""
+        if self.runs_32bit:
+            return ("wine mode: this host runs 32-bit programs: the 32-bit build (the shipped "
+                    "one) is used; every scenario runs")
+        return ("wine mode: %s: the 64-bit build is used; 32-bit scenarios are skipped"
+                % self.reason)
+
+
+def probe_32bit_loader(loader=WINE32_LOADER):
+    """None when `loader --version` runs, else why it cannot."""
+    try:
+        result = subprocess.run([loader, "--version"], stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL, timeout=60)
+    except FileNotFoundError:
+        return "32-bit Wine is not installed"
+    except OSError as e:
+        if e.errno == errno.ENOEXEC:
+            return "this host cannot run 32-bit programs"
+        return "the 32-bit Wine loader cannot start (%s)" % e.strerror
+    except subprocess.TimeoutExpired:
+        return "the 32-bit Wine loader did not answer"
+    if result.returncode == 126:  # the shell's word for "Exec format error"
+        return "this host cannot run 32-bit programs"
+    if result.returncode != 0:
+        return "the 32-bit Wine loader failed (exit code %d)" % result.returncode
+    return None
+
+
+def decide_mode(environ, probe):
+    """The mode for these environment variables; `probe` is only asked when it matters."""
+    if environ.get(CHOOSE_64_ONLY, "") not in ("", "0"):
+        return WineMode(False, "64-bit only, chosen by %s=%s" % (CHOOSE_64_ONLY,
+                                                               environ[CHOOSE_64_ONLY]))
+    problem = probe()
+    return WineMode(True, "") if problem is None else WineMode(False, problem)
+
+
+@functools.lru_cache(maxsize=None)
+def wine_mode():
+    """This host's mode, probed once per process."""
+    return decide_mode(os.environ, probe_32bit_loader)
+
+
+def wine_command():
+    return wine_mode().command()
+
+
 def _quiet_env():
     env = dict(os.environ)
     env["WINEDEBUG"] = "-all"
     env["WINEDLLOVERRIDES"] = "mscoree,mshtml="  # no Mono/Gecko installers
+    env.update(wine_mode().environment())
     return env
 
 
@@ -70,17 +156,34 @@ class WinePrefix:
         """A fresh prefix that draws windows on X when DISPLAY is set and headless otherwise."""
         if os.path.exists(path):
             shutil.rmtree(path)
+        os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
         p = cls(path)
-        p.wine(["wineboot", "-i"], check=True, timeout=240)
+        p.wine(["wineboot.exe", "-i"], check=True, timeout=240)
         p.wait_server()
         p.reg_add(r"HKCU\Software\Wine\Drivers", "Graphics", "x11,null")
         p.reg_add(r"HKCU\Software\Wine\X11 Driver", "Decorated", "N")
         p.wait_server()
+        with open(os.path.join(path, MODE_FILE), "w") as f:
+            f.write(wine_mode().name + "\n")
         return p
+
+    @staticmethod
+    def template_mode(path):
+        """The mode a template was made in; None when it is missing or predates the marker."""
+        try:
+            with open(os.path.join(path, MODE_FILE)) as f:
+                return f.read().strip()
+        except OSError:
+            return None
 
     @classmethod
     def clone(cls, template, display=None, drive_z=True):
         """A copy of the template in a new temporary folder."""
+        made_in = cls.template_mode(template)
+        if made_in != wine_mode().name:
+            raise RuntimeError("the Wine prefix template %s was made in mode %s, this run is %s:"
+                               " make it again (tools/wine/make-template)"
+                               % (template, made_in, wine_mode().name))
         dest = tempfile.mkdtemp(prefix="quorvel-wine-")
         shutil.rmtree(dest)
         subprocess.run(["cp", "-a", template, dest], check=True)
@@ -95,15 +198,15 @@ class WinePrefix:
 
     # --- running -------------------------------------------------------------------
     def wine(self, args, check=False, timeout=120, **kw):
-        if args[0] not in ("wineboot", "wineserver", "wine", "wine64"):
-            args = ["wine"] + list(args)
+        """Runs a Windows program (or a Wine tool such as "reg") to its end."""
+        args = wine_command() + list(args)
         return subprocess.run(args, env=self.env, check=check, timeout=timeout,
                               stdout=kw.pop("stdout", subprocess.DEVNULL),
                               stderr=kw.pop("stderr", subprocess.DEVNULL), **kw)
 
     def start(self, args, cwd=None, **kw):
         """Starts a Windows program and returns its Popen (the Wine loader process)."""
-        return subprocess.Popen(["wine"] + list(args), env=self.env, cwd=cwd, **kw)
+        return subprocess.Popen(wine_command() + list(args), env=self.env, cwd=cwd, **kw)
 
     def start_server(self):
         """Keeps one wineserver for the whole run: each program then starts in a fraction of a second."""
