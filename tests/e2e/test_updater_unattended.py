@@ -32,6 +32,22 @@ class UnattendedCase(UpdaterCase):
                 continue
         return False
 
+    def holds_open(self, windows_path):
+        """True when a process has that file open (Wine's server opens it on its behalf)."""
+        unix = os.path.realpath(self.prefix.unix_path(windows_path))
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                fds = os.listdir("/proc/%s/fd" % pid)
+            except OSError:
+                continue
+            for fd in fds:
+                try:
+                    if os.readlink("/proc/%s/fd/%s" % (pid, fd)) == unix:
+                        return True
+                except OSError:
+                    continue
+        return False
+
     def log_lines(self, windows_path=r"C:\update.log"):
         """The status lines of the log, each checked for its date and time."""
         with open(self.prefix.unix_path(windows_path), "rb") as f:
@@ -121,22 +137,21 @@ class UnattendedUpdaterTest(UnattendedCase):
         self.assertEqual(self.run_updater("/quiet", "/target=" + target, r"/log=C:\update.log"), 0)
         self.assert_installed(r"C:\Program Files\Quorvel")
         self.assertEqual(self.read(r"C:\elsewhere\quorveld.exe"), b"old")
-        self.assertEqual(self.autorun(), target)
+        # Quoted: unquoted, the system could take "C:\Program.exe" for the program.
+        self.assertEqual(self.autorun(), '"%s"' % target)
         self.assertEqual(self.log_lines(), INTACT + ["Update successful.",
                                                      "Autorun registry key added."])
 
     def test_a_target_held_by_a_running_program_fails_and_stays_whole(self):
-        # Any running program will do; the mutex is not there, so nothing stops it.
-        with open(os.path.join(WIN_BIN, "guidriver.exe"), "rb") as f:
-            busy = f.read()
-        self.place(r"C:\busy\quorveld.exe", busy)
-        holder = self.start(r"C:\busy\quorveld.exe", "-t", "120", "wait-window", "never shown")
-        self.assertTrue(wait_for(lambda: self.maps_file(r"C:\busy\quorveld.exe"), 30),
-                        "the program did not start")
+        # Another program keeps the file open; no service runs, so nothing stops it.
+        self.place(r"C:\busy\quorveld.exe", b"old")
+        holder = self.start(r"C:\tools\fake_service.exe", "hold", r"C:\busy\quorveld.exe")
+        self.assertTrue(wait_for(lambda: self.holds_open(r"C:\busy\quorveld.exe"), 30),
+                        "the program did not open the file")
         self.assertEqual(
             self.run_updater("/quiet", r"/target=C:\busy\quorveld.exe", r"/log=C:\update.log"), 1)
         self.assertIsNone(holder.poll(), "the program holding the file ended early")
-        self.assertEqual(self.read(r"C:\busy\quorveld.exe"), busy)
+        self.assertEqual(self.read(r"C:\busy\quorveld.exe"), b"old")
         self.assertEqual(os.listdir(self.prefix.unix_path(r"C:\busy")), ["quorveld.exe"])
         self.assertEqual(self.log_lines(), INTACT + [r"File to replace: C:\busy\quorveld.exe",
                                                      "Update failed."])
