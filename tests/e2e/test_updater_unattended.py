@@ -1,13 +1,11 @@
 """The updater's switches under Wine, as a remote-management tool uses them: /quiet fresh
 installation and update, /start after the update of a running service, several copies with and
-without an autorun value naming one, /target=, /log= and bad switches; and a disk that fills up
-during the update (a small tmpfs mounted into the prefix, which needs root)."""
+without an autorun value naming one, /target=, /log= and bad switches."""
 import os
 import re
-import subprocess
 import unittest
 
-from harness import WIN_BIN, wait_for
+from harness import wait_for
 from test_updater import INTACT, PAYLOADS, WINDOW, UpdaterCase, payload
 
 LOG_LINE = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d (.*)$")
@@ -177,50 +175,6 @@ class UnattendedUpdaterTest(UnattendedCase):
         self.assertEqual(proc.wait(30), 4)
         self.assertFalse(self.driver.exists(WINDOW))
         self.assertEqual(self.read(r"C:\quorvl\quorveld.exe"), b"old")
-        self.assertIsNone(self.autorun())
-
-
-class FullDiskTest(UnattendedCase):
-    """The target's folder on a tmpfs with 64 KB left: the new program cannot fit."""
-
-    OLD = b"old program " * (32 * 1024 // 12)
-
-    def setUp(self):
-        super().setUp()
-        if os.geteuid() != 0:
-            self.skipTest("mounting a small file system needs root")
-        self.folder = self.prefix.unix_path(r"C:\quorvl")
-        os.makedirs(self.folder)
-        mounted = subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", self.folder],
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if mounted.returncode != 0:
-            self.skipTest("mount is not allowed here")
-        self.addCleanup(self.unmount)
-        self.place(r"C:\quorvl\quorveld.exe", self.OLD)
-        self.fill_leaving(64 * 1024)
-
-    def unmount(self):
-        # The wineserver may still look into the folder: it goes first.
-        self.prefix.stop_server()
-        subprocess.run(["umount", self.folder], check=True)
-
-    def fill_leaving(self, free):
-        filler = os.path.join(self.folder, "filler")
-        with open(filler, "wb", buffering=0) as f:
-            try:
-                while f.write(b"\0" * 4096):
-                    pass
-            except OSError:
-                pass
-        with open(filler, "r+b") as f:
-            f.truncate(max(0, os.path.getsize(filler) - free))
-
-    def test_update_on_a_full_disk_keeps_the_old_program_whole(self):
-        self.assertEqual(self.run_updater("/quiet", r"/log=C:\update.log"), 1)
-        self.assertEqual(self.read(r"C:\quorvl\quorveld.exe"), self.OLD)
-        self.assertEqual(sorted(os.listdir(self.folder)), ["filler", "quorveld.exe"])
-        self.assertEqual(self.log_lines(), INTACT + [r"File to replace: C:\quorvl\quorveld.exe",
-                                                     "Update failed."])
         self.assertIsNone(self.autorun())
 
 
