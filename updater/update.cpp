@@ -63,7 +63,7 @@ bool SameWindowsPath(const std::string& a, const std::string& b) {
   return true;
 }
 
-// Other tools write the autorun value quoted; ours is not.
+// Other tools, and ours for a path with a blank, write the autorun value quoted.
 std::string Unquoted(const std::string& text) {
   if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
     return text.substr(1, text.size() - 2);
@@ -237,9 +237,14 @@ RunOutcome RunUpdate(UpdateHost& host, const RunOptions& options) {
       host.AddStatusLine("File to replace: " + target);
       ShowVersion(host, "Version of file to be replaced: ", target);
     }
-    if (WriteFiles(host, plan, target)) return FinishRun(host, options, target);
-    host.AddStatusLine("Update failed.");
-    outcome = RunOutcome::Failed;
+    if (WriteFiles(host, plan, target)) {
+      outcome = FinishRun(host, options, target);
+      // With /start the program has been started (or tried) already.
+      if (outcome == RunOutcome::Done || options.startService) return outcome;
+    } else {
+      host.AddStatusLine("Update failed.");
+      outcome = RunOutcome::Failed;
+    }
   }
   return stopped ? RestartStopped(host, stoppedPath, outcome) : outcome;
 }

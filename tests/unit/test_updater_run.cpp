@@ -567,6 +567,12 @@ TEST_CASE("a run that stopped the service and changed nothing starts the old pro
     CHECK(RunUpdate(host) == RunOutcome::NothingDone);
     CHECK(Lines(host.lines.end() - 4, host.lines.end()) == After({"Aborting."}, restart));
   }
+  SUBCASE("an autorun value that cannot be set: the updated program is started") {
+    host.autorunWorks = false;
+    CHECK(RunUpdate(host) == RunOutcome::Failed);
+    CHECK(Lines(host.lines.end() - 4, host.lines.end()) ==
+          After({"Failed to add autorun registry key."}, restart));
+  }
   SUBCASE("a program not seen running fails the run") {
     host.present.clear();
     host.installYes = false;
