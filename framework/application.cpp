@@ -2,11 +2,15 @@
 
 #include <commctrl.h>
 
+#include "framework/system_library.h"
+
 namespace quorvel::framework {
 
 Application* Application::current_ = nullptr;
 
-Application::Application() { current_ = this; }
+Application::Application() {
+  current_ = this;
+}
 
 Application::~Application() {
   if (current_ == this) current_ = nullptr;
@@ -16,7 +20,10 @@ int Application::Main(HINSTANCE instance) {
   instance_ = instance;
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS |
                                                       ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
-  InitCommonControlsEx(&controls);
+  using InitControls = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+  if (auto init = SystemFunction<InitControls>("comctl32.dll", "InitCommonControlsEx")) {
+    init(&controls);
+  }
   if (!StartUp()) return Finish(0);
   return Finish(RunMessageLoop());
 }

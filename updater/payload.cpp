@@ -9,17 +9,108 @@ namespace {
 constexpr int kWriteAttempts = 4;
 constexpr unsigned kPauseBetweenAttempts = 500;
 
-// One attempt: the whole payload into the temporary file, then the swap. A read-only or
-// held-open target makes the swap fail; a full disk makes the write fail.
-bool TryWrite(PayloadDisk& disk, const std::string& path, const std::string& temporary, int id) {
-  if (disk.WritePayload(temporary, id) && disk.Replace(temporary, path)) return true;
-  disk.Remove(temporary);
+// Same folder as the target, so that every swap stays on one volume.
+std::string StagedPathFor(const std::string& path) {
+  return path + ".new";
+}
+std::string BackupPathFor(const std::string& path) {
+  return path + ".old";
+}
+
+std::string PathOf(const std::string& target, const char* fileName) {
+  return fileName ? DirectoryOf(target) + fileName : target;
+}
+
+std::vector<std::string> PathsOf(const std::string& target, const std::vector<PayloadFile>& files) {
+  std::vector<std::string> paths;
+  for (const PayloadFile& file : files) paths.push_back(PathOf(target, file.fileName));
+  return paths;
+}
+
+// Runs `step` until it succeeds, at most kWriteAttempts times; `afterFailure` runs after each
+// failed attempt, followed by the pause.
+template <typename Step, typename AfterFailure>
+bool WithAttempts(PayloadDisk& disk, Step step, AfterFailure afterFailure) {
+  for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
+    if (step()) return true;
+    afterFailure();
+    disk.Pause(kPauseBetweenAttempts);
+  }
   return false;
 }
 
-// Same folder as the target, so that the swap stays on one volume.
-std::string TemporaryPathFor(const std::string& path) {
-  return path + ".new";
+// Copies every existing file aside, then writes every new one beside it. All copies come before
+// the first new file, so a cut-short copy is never taken for a good one (see RecoverFiles).
+bool StageFiles(PayloadDisk& disk, const std::vector<std::string>& paths,
+                const std::vector<PayloadFile>& files) {
+  for (const std::string& path : paths) {
+    if (!disk.Exists(path)) continue;
+    const std::string backup = BackupPathFor(path);
+    if (!WithAttempts(
+            disk, [&] { return disk.CopyCommitted(path, backup); }, [&] { disk.Remove(backup); })) {
+      return false;
+    }
+  }
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const std::string staged = StagedPathFor(paths[i]);
+    // A full disk makes the write fail; the next attempt starts afresh.
+    if (!WithAttempts(
+            disk, [&] { return disk.WritePayload(staged, files[i].id); },
+            [&] { disk.Remove(staged); })) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// A read-only or held-open file refuses to be replaced. Gives how many were swapped, in order.
+std::size_t SwapFiles(PayloadDisk& disk, const std::vector<std::string>& paths) {
+  std::size_t swapped = 0;
+  for (const std::string& path : paths) {
+    if (!WithAttempts(
+            disk, [&] { return disk.Replace(StagedPathFor(path), path); },
+            [&] { disk.ClearReadOnly(path); })) {
+      break;
+    }
+    ++swapped;
+  }
+  return swapped;
+}
+
+void RemoveTemporaries(PayloadDisk& disk, const std::vector<std::string>& paths) {
+  for (const std::string& path : paths) {
+    disk.Remove(StagedPathFor(path));
+    disk.Remove(BackupPathFor(path));
+  }
+}
+
+// Puts the old files of the first `swapped` paths back and removes every temporary file. When
+// an old file cannot be put back, every temporary file stays: the next run sees an unfinished
+// set and rolls it back again.
+void RollBack(PayloadDisk& disk, const std::vector<std::string>& paths, std::size_t swapped) {
+  bool allBack = true;
+  for (std::size_t i = 0; i < swapped; ++i) {
+    const std::string backup = BackupPathFor(paths[i]);
+    if (disk.Exists(backup) && !disk.Replace(backup, paths[i])) allBack = false;
+  }
+  if (allBack) RemoveTemporaries(disk, paths);
+}
+
+// A staged file left over means the swaps had not all been made: the set is rolled back (the
+// old files were all copied aside before the first staged file was written). Without one, the
+// swaps were done or never begun, and only the copies are left to remove.
+void RecoverFiles(PayloadDisk& disk, const std::vector<std::string>& paths) {
+  bool staged = false;
+  for (const std::string& path : paths) staged = staged || disk.Exists(StagedPathFor(path));
+  if (staged) {
+    // Which swaps were made is not known; putting back an old file that was never swapped out
+    // changes nothing.
+    RollBack(disk, paths, paths.size());
+    return;
+  }
+  for (const std::string& path : paths) {
+    if (disk.Exists(BackupPathFor(path))) disk.Remove(BackupPathFor(path));
+  }
 }
 
 std::uint32_t LittleEndian(const std::string& bytes, std::size_t at, std::size_t size) {
@@ -50,20 +141,56 @@ std::uint16_t ImageMachine(ReadBytes read) {
 
 }  // namespace
 
-bool WritePayloadFile(PayloadDisk& disk, const std::string& target, const char* fileName, int id) {
-  // A payload missing from the image can never be written: no attempts, no pauses.
-  if (!disk.HasPayload(id)) return false;
-  const std::string directory = DirectoryOf(target);
-  const std::string path = fileName ? directory + fileName : target;
-  const std::string temporary = TemporaryPathFor(path);
-  if (!FitsPathLimit(temporary)) return false;
-  if (disk.MakeDirectory(directory) == DirectoryResult::Failed) return false;
-  for (int attempt = 0; attempt < kWriteAttempts; ++attempt) {
-    if (TryWrite(disk, path, temporary, id)) return true;
-    disk.ClearReadOnly(path);
-    disk.Pause(kPauseBetweenAttempts);
+const std::vector<PayloadFile> kInstallationFiles = {
+    {nullptr, kServicePayload},
+    {"CDRVHF32.DLL", kHighLevelLibraryPayload},
+    {"CDRVDL32.DLL", kLowLevelLibraryPayload},
+};
+
+void RecoverInterruptedSet(PayloadDisk& disk, const std::string& target) {
+  RecoverFiles(disk, PathsOf(target, kInstallationFiles));
+}
+
+bool WritePayloadSet(PayloadDisk& disk, const std::string& target,
+                     const std::vector<PayloadFile>& files) {
+  const std::vector<std::string> paths = PathsOf(target, files);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    // A payload missing from the image can never be written: no attempts, no pauses.
+    if (!disk.HasPayload(files[i].id)) return false;
+    if (!FitsPathLimit(StagedPathFor(paths[i]))) return false;
   }
-  return false;
+  if (disk.MakeDirectory(DirectoryOf(target)) == DirectoryResult::Failed) return false;
+  RecoverInterruptedSet(disk, target);
+  if (!StageFiles(disk, paths, files)) {
+    RemoveTemporaries(disk, paths);
+    return false;
+  }
+  const std::size_t swapped = SwapFiles(disk, paths);
+  if (swapped < paths.size()) {
+    RollBack(disk, paths, swapped);
+    return false;
+  }
+  for (const std::string& path : paths) disk.Remove(BackupPathFor(path));
+  return true;
+}
+
+bool FileMatchesPayload(PayloadDisk& disk, const std::string& path, int id) {
+  constexpr std::size_t kChunk = 64 * 1024;
+  for (std::uint32_t offset = 0;; offset += kChunk) {
+    const std::string expected = disk.ReadPayloadBytes(id, offset, kChunk);
+    if (disk.ReadFileBytes(path, offset, kChunk) != expected) return false;
+    if (expected.size() < kChunk) return offset > 0 || !expected.empty();
+  }
+}
+
+bool InstallationIsComplete(PayloadDisk& disk, const std::string& target) {
+  if (!FileMatchesPayload(disk, target, kServicePayload)) return false;
+  for (const PayloadFile& file : kInstallationFiles) {
+    if (file.fileName && !LibraryMatchesPayload(disk, target, file.fileName, file.id)) {
+      return false;
+    }
+  }
+  return true;
 }
 
 bool LibraryMatchesPayload(PayloadDisk& disk, const std::string& target, const char* fileName,

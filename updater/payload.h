@@ -2,10 +2,13 @@
 // Writing the payloads the updater carries, with retries for files that are briefly in use or
 // read-only. Each attempt writes a temporary file beside the target ("quorveld.exe.new") and
 // only then swaps it in, so a disk that fills up or a failing write never leaves a target cut
-// short.
+// short. A set of files (the program and its libraries) is written all or nothing: every file
+// is staged and the old ones copied aside ("quorveld.exe.old") before the first swap, and an
+// interrupted set is put back the next time a set is written.
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace quorvel::updater {
 
@@ -26,8 +29,14 @@ class PayloadDisk {
   // to the disk; true only when every byte was written and committed. The file is closed
   // either way.
   virtual bool WritePayload(const std::string& path, int id) = 0;
-  // Puts `source` in the place of `target` in one step; false leaves both as they were.
+  // Copies `source` to `target` (replacing it) and commits the copy to the disk; true only when
+  // the copy is whole on the disk.
+  virtual bool CopyCommitted(const std::string& source, const std::string& target) = 0;
+  // Puts `source` in the place of `target` in one step, durable once it returns; false leaves
+  // both as they were.
   virtual bool Replace(const std::string& source, const std::string& target) = 0;
+  // True when a file (not a folder) is at `path`.
+  virtual bool Exists(const std::string& path) = 0;
   // Deletes `path` if it is there.
   virtual void Remove(const std::string& path) = 0;
   virtual void ClearReadOnly(const std::string& path) = 0;
@@ -40,10 +49,31 @@ class PayloadDisk {
   virtual std::string ReadPayloadBytes(int id, std::uint32_t offset, std::size_t count) = 0;
 };
 
-// Writes payload `id` to `target`, or to `fileName` in the target's directory when one is
-// given; creates that directory (one level) if needed. True when the file was written whole;
-// on false the file is as it was before and no temporary file is left.
-bool WritePayloadFile(PayloadDisk& disk, const std::string& target, const char* fileName, int id);
+// One file of a set: `fileName` beside the target, or the target itself when it is null.
+struct PayloadFile {
+  const char* fileName;
+  int id;
+};
+
+// The files a complete installation has beside (and as) its program.
+extern const std::vector<PayloadFile> kInstallationFiles;
+
+// Writes `files` all or nothing: true when every one of them is in place; on false each file
+// is as it was before. An earlier set that was cut short (power loss, a killed updater) is
+// first put back to what it was, or finished when only the clean-up was left.
+bool WritePayloadSet(PayloadDisk& disk, const std::string& target,
+                     const std::vector<PayloadFile>& files);
+
+// Puts back or finishes a set that was cut short in the target's folder, and removes the
+// temporary files it left.
+void RecoverInterruptedSet(PayloadDisk& disk, const std::string& target);
+
+// True when the file at `path` holds payload `id` byte for byte.
+bool FileMatchesPayload(PayloadDisk& disk, const std::string& path, int id);
+
+// True when the target is the program carried and each library beside it is in place and
+// built for the program's word size.
+bool InstallationIsComplete(PayloadDisk& disk, const std::string& target);
 
 // True when `fileName` in the target's directory is an image built for the same machine (word
 // size) as payload `id`; false when it is missing, is no image or is built for another.

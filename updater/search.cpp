@@ -10,7 +10,8 @@ namespace {
 constexpr int kWindowRedrawInterval = 100;
 
 bool MayEnter(const DirectoryEntry& entry) {
-  return entry.directory && !entry.hidden && !entry.system && entry.name.rfind('.', 0) != 0;
+  return entry.directory && !entry.hidden && !entry.system && !entry.reparsePoint &&
+         entry.name.rfind('.', 0) != 0;
 }
 
 void CollectMatches(SearchDisk& disk, const std::string& directory,

@@ -13,6 +13,8 @@ struct DirectoryEntry {
   bool directory = false;
   bool hidden = false;
   bool system = false;
+  // A junction, symbolic link or mount point: it may lead back up its own tree or to a server.
+  bool reparsePoint = false;
 };
 
 // The disk and the progress display as the search sees them.

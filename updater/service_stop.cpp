@@ -11,11 +11,15 @@ constexpr unsigned kTerminateWait = 1000;
 }  // namespace
 
 bool StopService(ServiceProcess& service, StatusLines& status, std::string& targetPath) {
-  if (!service.OpenServiceMutex()) {
+  const bool haveMutex = service.OpenServiceMutex();
+  const bool haveRunningProgram = service.FindServiceProcess();
+  if (!haveMutex && !haveRunningProgram) {
     status.AddStatusLine("quorveld is not running.");
     return true;
   }
-  if (!service.FindServiceWindow()) {
+  const bool haveWindow = service.FindServiceWindow();
+  // A mutex alone: the service is starting, or another program holds the name.
+  if (!haveWindow && !haveRunningProgram) {
     status.AddStatusLine("Unable to find program window.");
     return false;
   }
@@ -23,7 +27,8 @@ bool StopService(ServiceProcess& service, StatusLines& status, std::string& targ
   targetPath = service.ModulePath();
   status.AddStatusLine("Shutting it down.");
   bool stopped = false;
-  if (service.AskToClose() == kAgreesToClose && service.WaitForAbandonedMutex(kCloseWait)) {
+  if (haveWindow && service.AskToClose() == kAgreesToClose &&
+      service.WaitForServiceToEnd(kCloseWait)) {
     status.AddStatusLine("Shutdown complete.");
     stopped = true;
   } else {

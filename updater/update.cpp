@@ -63,7 +63,7 @@ bool SameWindowsPath(const std::string& a, const std::string& b) {
   return true;
 }
 
-// Other tools write the autorun value quoted; ours is not.
+// Other tools, and ours for a path with a blank, write the autorun value quoted.
 std::string Unquoted(const std::string& text) {
   if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
     return text.substr(1, text.size() - 2);
@@ -87,14 +87,28 @@ Plan ChooseByAutorun(UpdateHost& host, std::string& target) {
   return Plan::NothingToDo;
 }
 
+// The copies in an unpacked release are what the updater carries, not an installation: an
+// update of them would leave the autorun value pointing into a download folder.
+void PassByReleaseCopies(UpdateHost& host, std::deque<std::string>& found) {
+  for (auto it = found.begin(); it != found.end();) {
+    if (host.IsReleaseCopy(*it)) {
+      host.AddStatusLine("Not an installation (the release's own copy): " + *it);
+      it = found.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
 // Decides between updating an installed copy and a fresh installation; `target` ends up
 // naming the file to write.
 Plan PlanRun(UpdateHost& host, const RunOptions& options, std::string& target) {
-  if (host.FileIsPresent(target)) return Plan::Update;
-  if (!options.target.empty()) return Plan::Install;
+  if (!options.target.empty()) return host.FileIsPresent(target) ? Plan::Update : Plan::Install;
+  if (host.FileIsPresent(target) && !host.IsReleaseCopy(target)) return Plan::Update;
   host.AddStatusLine("Searching for quorveld.exe...");
   host.SearchForServiceProgram();
   std::deque<std::string>& found = host.FoundList();
+  PassByReleaseCopies(host, found);
   if (found.size() == 1) {
     target = found.front();
     return Plan::Update;
@@ -115,65 +129,87 @@ Plan PlanRun(UpdateHost& host, const RunOptions& options, std::string& target) {
   return Plan::Install;
 }
 
-// All three files are always attempted. The service cannot start without its program or
-// without either library, so a library whose write failed must at least be there already.
-bool InstallAll(UpdateHost& host, const std::string& target) {
-  bool complete = true;
-  for (const Payload& payload : kPayloads) {
-    if (host.WritePayloadFile(target, payload.fileName, payload.id)) continue;
-    const bool alreadyThere =
-        payload.fileName && host.FileIsPresent(DirectoryOf(target) + payload.fileName);
-    if (!alreadyThere) complete = false;
+// The program loads the libraries beside it when it starts, so an update also writes those
+// missing, or left there by the build of the other word size. An installation writes all three.
+std::vector<PayloadFile> FilesToWrite(UpdateHost& host, Plan plan, const std::string& target) {
+  if (plan == Plan::Install) return kInstallationFiles;
+  std::vector<PayloadFile> files;
+  for (const PayloadFile& file : kInstallationFiles) {
+    if (!file.fileName || !host.LibraryMatchesPayload(target, file.fileName, file.id)) {
+      files.push_back(file);
+    }
   }
-  return complete;
+  return files;
 }
 
-// An update writes the program file. The program loads the libraries beside it when it starts,
-// so those missing, or left there by the build of the other word size, are written too.
-bool UpdateProgram(UpdateHost& host, const std::string& target) {
-  if (!host.WritePayloadFile(target, nullptr, kServicePayload)) return false;
-  for (const Payload& payload : kPayloads) {
-    if (!payload.fileName || host.LibraryMatchesPayload(target, payload.fileName, payload.id)) {
-      continue;
-    }
-    if (!host.WritePayloadFile(target, payload.fileName, payload.id)) return false;
+// All files or none; success only when the program and both libraries are then in place.
+bool WriteFiles(UpdateHost& host, Plan plan, const std::string& target) {
+  return host.WritePayloadSet(target, FilesToWrite(host, plan, target)) &&
+         host.InstallationIsComplete(target);
+}
+
+// Starts the program at `path`; false when it was not seen running.
+bool StartProgram(UpdateHost& host, const std::string& path) {
+  switch (host.StartProgramAt(path)) {
+    case StartResult::Running:
+      host.AddStatusLine("quorveld started.");
+      return true;
+    case StartResult::LeftToAutorun:
+      host.AddStatusLine("Nobody is logged on: quorveld starts at the next log-on.");
+      return true;
+    case StartResult::Failed:
+      break;
   }
-  return true;
+  host.AddStatusLine("Failed to start quorveld.");
+  return false;
 }
 
 // Stops a running service. Without a given target the service's own program file becomes
-// the target.
-void StopRunningService(UpdateHost& host, const RunOptions& options, std::string& target) {
-  if (!host.IsServiceRunning()) return;
+// the target. True when it stopped a running service, whose program file is then in
+// `stoppedPath` ("" when it could not be learnt).
+bool StopRunningService(UpdateHost& host, const RunOptions& options, std::string& target,
+                        std::string& stoppedPath) {
+  if (!host.IsServiceRunning()) return false;
   host.AddStatusLine("quorveld is running.");
   std::string programPath = target;
-  if (!host.StopService(programPath)) {
+  const bool stopped = host.StopService(programPath);
+  if (!stopped) {
     host.AddStatusLine("The program doesn't want to shut down.");
     host.AddStatusLine("Please close quorveld manually and re-run the updater.");
   }
   if (options.target.empty()) target = programPath;
+  stoppedPath = programPath;
+  return stopped;
+}
+
+// A run that stopped the service and then changed nothing starts the program in place again:
+// the site was counting before the updater came.
+RunOutcome RestartStopped(UpdateHost& host, const std::string& stoppedPath, RunOutcome outcome) {
+  host.AddStatusLine("Starting the stopped program again: " + stoppedPath);
+  if (stoppedPath.empty()) {
+    host.AddStatusLine("Failed to start quorveld.");
+    return RunOutcome::Failed;
+  }
+  return StartProgram(host, stoppedPath) ? outcome : RunOutcome::Failed;
 }
 
 // Registers the written program, and starts it when asked to.
 RunOutcome FinishRun(UpdateHost& host, const RunOptions& options, const std::string& target) {
   host.AddStatusLine("Update successful.");
   ShowVersion(host, "Version of new file: ", target);
-  const bool registered = host.SetAutorun(target);
+  const bool registered = host.SetAutorun(AutorunData(target));
   host.AddStatusLine(registered ? "Autorun registry key added."
                                 : "Failed to add autorun registry key.");
   RunOutcome outcome = registered ? RunOutcome::Done : RunOutcome::Failed;
-  if (options.startService) {
-    if (host.StartProgramAt(target)) {
-      host.AddStatusLine("quorveld started.");
-    } else {
-      host.AddStatusLine("Failed to start quorveld.");
-      outcome = RunOutcome::Failed;
-    }
-  }
+  if (options.startService && !StartProgram(host, target)) outcome = RunOutcome::Failed;
   return outcome;
 }
 
 }  // namespace
+
+std::string AutorunData(const std::string& path) {
+  return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";
+}
 
 std::string FormatVersion(std::uint32_t mostSignificant, std::uint32_t leastSignificant) {
   return Format("%lu.%lu.%lu.%lu", static_cast<unsigned long>(mostSignificant >> 16),
@@ -191,26 +227,26 @@ RunOutcome RunUpdate(UpdateHost& host, const RunOptions& options) {
     return RunOutcome::Corrupt;
   }
   host.AddStatusLine("Update files are intact.");
-  StopRunningService(host, options, target);
+  std::string stoppedPath;
+  const bool stopped = StopRunningService(host, options, target, stoppedPath);
 
-  bool written = false;
-  switch (PlanRun(host, options, target)) {
-    case Plan::NothingToDo:
-      return RunOutcome::NothingDone;
-    case Plan::Update:
+  const Plan plan = PlanRun(host, options, target);
+  RunOutcome outcome = RunOutcome::NothingDone;
+  if (plan != Plan::NothingToDo) {
+    if (plan == Plan::Update) {
       host.AddStatusLine("File to replace: " + target);
       ShowVersion(host, "Version of file to be replaced: ", target);
-      written = UpdateProgram(host, target);
-      break;
-    case Plan::Install:
-      written = InstallAll(host, target);
-      break;
+    }
+    if (WriteFiles(host, plan, target)) {
+      outcome = FinishRun(host, options, target);
+      // With /start the program has been started (or tried) already.
+      if (outcome == RunOutcome::Done || options.startService) return outcome;
+    } else {
+      host.AddStatusLine("Update failed.");
+      outcome = RunOutcome::Failed;
+    }
   }
-  if (!written) {
-    host.AddStatusLine("Update failed.");
-    return RunOutcome::Failed;
-  }
-  return FinishRun(host, options, target);
+  return stopped ? RestartStopped(host, stoppedPath, outcome) : outcome;
 }
 
 }  // namespace quorvel::updater

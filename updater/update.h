@@ -4,12 +4,20 @@
 #include <cstdint>
 #include <deque>
 #include <string>
+#include <vector>
 
+#include "updater/payload.h"
 #include "updater/status_lines.h"
 
 namespace quorvel::updater {
 
 inline constexpr char kDefaultTargetPath[] = "C:\\quorvl\\quorveld.exe";
+
+enum class StartResult {
+  Running,        // seen running (its mutex or window) within a few seconds
+  Failed,         // could not be started, or not seen running in time
+  LeftToAutorun,  // nobody is logged on; the autorun value starts it at the next log-on
+};
 
 // Everything a run uses; the updater's window, or the unattended run, provides it.
 class UpdateHost : public StatusLines {
@@ -30,7 +38,14 @@ class UpdateHost : public StatusLines {
   // Product version halves of a program file; false when it has no version information.
   virtual bool GetProductVersion(const std::string& path, std::uint32_t& mostSignificant,
                                  std::uint32_t& leastSignificant) = 0;
-  virtual bool WritePayloadFile(const std::string& target, const char* fileName, int id) = 0;
+  // Writes `files` beside (and as) the target all or nothing (see WritePayloadSet).
+  virtual bool WritePayloadSet(const std::string& target,
+                               const std::vector<PayloadFile>& files) = 0;
+  // True when the target is the program carried, with both libraries of its word size beside it.
+  virtual bool InstallationIsComplete(const std::string& target) = 0;
+  // True when the file at `path` is a copy in an unpacked release (beside kReleaseMarkerName),
+  // which is never taken for an installation.
+  virtual bool IsReleaseCopy(const std::string& path) = 0;
   // True when `fileName` beside `target` is built for the same word size as payload `id`;
   // false when it is missing or built for another.
   virtual bool LibraryMatchesPayload(const std::string& target, const char* fileName, int id) = 0;
@@ -38,8 +53,8 @@ class UpdateHost : public StatusLines {
   virtual bool SetAutorun(const std::string& path) = 0;
   // The program path the autorun value holds; "" when there is none.
   virtual std::string ReadAutorun() = 0;
-  // Starts the service program at `path`; false when it cannot be started.
-  virtual bool StartProgramAt(const std::string& path) = 0;
+  // Starts the service program at `path` in the logged-on user's session.
+  virtual StartResult StartProgramAt(const std::string& path) = 0;
 };
 
 // What the command line asks of a run; the defaults are the plain interactive run.
@@ -56,10 +71,17 @@ struct RunOptions {
 // How a run ended; the values are the updater's exit codes.
 enum class RunOutcome {
   Done = 0,
-  Failed = 1,       // a write, the autorun value or the start failed
+  Failed = 1,       // a write, the autorun value or a start failed
   Corrupt = 2,      // a payload failed its check; nothing was touched
   NothingDone = 3,  // several copies and no choice, or the installation declined
 };
+
+// The file an unpacked release has beside its own copies of the program and libraries.
+inline constexpr char kReleaseMarkerName[] = "quorvel-release.txt";
+
+// The autorun value's data for the program at `path`: quoted when the path holds a blank, so
+// that the system cannot take a leading part of it for the program.
+std::string AutorunData(const std::string& path);
 
 // "1.0.4.1" style, from the two halves of a version.
 std::string FormatVersion(std::uint32_t mostSignificant, std::uint32_t leastSignificant);

@@ -8,6 +8,7 @@
 #include "updater/payload.h"
 #include "updater/search.h"
 #include "updater/service_stop.h"
+#include "updater/update.h"
 
 namespace quorvel::updater {
 
@@ -21,7 +22,9 @@ class ResourcePayloadDisk : public PayloadDisk {
   bool HasPayload(int id) override;
   DirectoryResult MakeDirectory(const std::string& path) override;
   bool WritePayload(const std::string& path, int id) override;
+  bool CopyCommitted(const std::string& source, const std::string& target) override;
   bool Replace(const std::string& source, const std::string& target) override;
+  bool Exists(const std::string& path) override;
   void Remove(const std::string& path) override;
   void ClearReadOnly(const std::string& path) override;
   void Pause(unsigned milliseconds) override { Sleep(milliseconds); }
@@ -30,7 +33,8 @@ class ResourcePayloadDisk : public PayloadDisk {
   std::string ReadPayloadBytes(int id, std::uint32_t offset, std::size_t count) override;
 };
 
-// True when the service's mutex exists.
+// True when the service's mutex (the session's or the machine-wide one) exists, or a process of
+// the service program runs in any session.
 bool IsServiceRunning();
 // Full path of the module "quorveld.exe" (exact letter case) in process `processId`, or "".
 std::string FindModulePath(DWORD processId);
@@ -45,11 +49,12 @@ class Win32ServiceProcess : public ServiceProcess {
   Win32ServiceProcess& operator=(const Win32ServiceProcess&) = delete;
 
   bool OpenServiceMutex() override;
+  bool FindServiceProcess() override;
   bool FindServiceWindow() override;
   bool OpenProcess() override;
   std::string ModulePath() override { return FindModulePath(processId_); }
   long long AskToClose() override;
-  bool WaitForAbandonedMutex(unsigned milliseconds) override;
+  bool WaitForServiceToEnd(unsigned milliseconds) override;
   void Terminate(unsigned exitCode, unsigned milliseconds) override;
   bool HasEnded() override;
   void CloseProcess() override;
@@ -61,6 +66,7 @@ class Win32ServiceProcess : public ServiceProcess {
   // service can start.
   HANDLE mutex_ = nullptr;
   HWND window_ = nullptr;
+  DWORD foundProcessId_ = 0;
   DWORD processId_ = 0;
   HANDLE process_ = nullptr;
 };
@@ -85,7 +91,8 @@ bool GetProductVersion(const std::string& path, std::uint32_t& mostSignificant,
 bool SetAutorun(const std::string& programPath);
 // The autorun value's text; "" when it is missing or not text.
 std::string ReadAutorun();
-// Starts the program at `path` in its own folder, without waiting for it.
-bool StartProgram(const std::string& path);
+// Starts the program at `path` in its own folder, in the logged-on user's session when the
+// updater runs in the services' session, and waits a few seconds to see it running.
+StartResult StartProgram(const std::string& path);
 
 }  // namespace quorvel::updater

@@ -67,6 +67,23 @@ bool ResourcePayloadDisk::WritePayload(const std::string& path, int id) {
   return whole;
 }
 
+bool ResourcePayloadDisk::CopyCommitted(const std::string& source, const std::string& target) {
+  if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) return false;
+  // The copy keeps the original's attributes; a read-only copy could not be removed later.
+  SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
+  HANDLE file = CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool committed = FlushFileBuffers(file) != 0;
+  CloseHandle(file);
+  return committed;
+}
+
+bool ResourcePayloadDisk::Exists(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 bool ResourcePayloadDisk::Replace(const std::string& source, const std::string& target) {
   // Fails (target unchanged) while another program holds the target open, or while it is
   // read-only.

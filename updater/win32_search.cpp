@@ -24,7 +24,8 @@ std::vector<DirectoryEntry> Win32SearchDisk::List(const std::string& pattern) {
     const DWORD attributes = found.dwFileAttributes;
     entries.push_back({found.cFileName, (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
                        (attributes & FILE_ATTRIBUTE_HIDDEN) != 0,
-                       (attributes & FILE_ATTRIBUTE_SYSTEM) != 0});
+                       (attributes & FILE_ATTRIBUTE_SYSTEM) != 0,
+                       (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
   } while (FindNextFileA(search, &found));
   FindClose(search);
   return entries;

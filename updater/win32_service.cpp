@@ -2,13 +2,31 @@
 // Toolhelp's header needs windows.h before it.
 #include <tlhelp32.h>
 
+#include "framework/system_library.h"
 #include "updater/paths.h"
+#include "updater/start_session.h"
 
 namespace quorvel::updater {
 namespace {
 
-constexpr char kMutexName[] = "quorveld.0";
+// The service holds both: the first in its own session, the second machine-wide, which the
+// updater sees from any session.
+constexpr const char* kMutexNames[] = {"quorveld.0", "Global\\quorveld.0"};
 constexpr char kWindowTitle[] = "Quorvel Service";
+// A service that has not answered the close request by then counts as refusing.
+constexpr UINT kCloseRequestTimeout = 5000;
+// How long a started service has to show its mutex or window.
+constexpr DWORD kStartWait = 5000;
+constexpr DWORD kStartPoll = 100;
+
+HANDLE OpenAnyServiceMutex() {
+  for (const char* name : kMutexNames) {
+    if (HANDLE mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, name)) return mutex;
+    // Another account's machine-wide mutex may refuse full access; it is there all the same.
+    if (HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, name)) return mutex;
+  }
+  return nullptr;
+}
 
 // The name of the file at the end of `path`.
 const char* FileName(const std::string& path) {
@@ -30,13 +48,84 @@ std::string ServiceImagePath(DWORD processId) {
   return lstrcmpiA(FileName(path), kServiceProgramName) == 0 ? path : "";
 }
 
+// The first process of the service program in any session, found by its program file's name;
+// 0 when there is none.
+DWORD FindServiceProcessId() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof(entry);
+  DWORD found = 0;
+  for (BOOL more = Process32First(snapshot, &entry); more && !found;
+       more = Process32Next(snapshot, &entry)) {
+    if (lstrcmpiA(FileName(entry.szExeFile), kServiceProgramName) == 0) found = entry.th32ProcessID;
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+bool ServiceIsSeen() {
+  HANDLE mutex = OpenAnyServiceMutex();
+  if (mutex) CloseHandle(mutex);
+  return mutex || FindWindowA(nullptr, kWindowTitle);
+}
+
+StartResult SeenRunningWithin(DWORD milliseconds) {
+  for (DWORD waited = 0; waited < milliseconds; waited += kStartPoll) {
+    if (ServiceIsSeen()) return StartResult::Running;
+    Sleep(kStartPoll);
+  }
+  return ServiceIsSeen() ? StartResult::Running : StartResult::Failed;
+}
+
+using QueryUserTokenFunction = BOOL(WINAPI*)(ULONG, PHANDLE);
+
+// The token of the user logged on at the console; null when nobody is, or when the updater may
+// not have it (only the system account may).
+HANDLE ConsoleUserToken() {
+  const DWORD session = WTSGetActiveConsoleSessionId();
+  if (session == 0xFFFFFFFF) return nullptr;
+  static const auto queryUserToken =
+      framework::SystemFunction<QueryUserTokenFunction>("wtsapi32.dll", "WTSQueryUserToken");
+  HANDLE token = nullptr;
+  return queryUserToken && queryUserToken(session, &token) ? token : nullptr;
+}
+
+unsigned OwnSession() {
+  DWORD session = 0;
+  return ProcessIdToSessionId(GetCurrentProcessId(), &session) ? session : 1;
+}
+
+// Starts the program, as `user` on the interactive desktop when a token is given.
+bool CreateServiceProcess(const std::string& path, HANDLE user) {
+  std::string commandLine = "\"" + path + "\"";
+  const std::string folder = DirectoryOf(path);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof(startup);
+  char desktop[] = "winsta0\\default";
+  if (user) startup.lpDesktop = desktop;
+  PROCESS_INFORMATION process{};
+  const char* directory = folder.empty() ? nullptr : folder.c_str();
+  const BOOL created =
+      user ? CreateProcessAsUserA(user, path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                                  nullptr, directory, &startup, &process)
+           : CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                            directory, &startup, &process);
+  if (!created) return false;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
 }  // namespace
 
 bool IsServiceRunning() {
-  HANDLE mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutexName);
-  if (!mutex) return false;
-  CloseHandle(mutex);
-  return true;
+  HANDLE mutex = OpenAnyServiceMutex();
+  if (mutex) {
+    CloseHandle(mutex);
+    return true;
+  }
+  return FindServiceProcessId() != 0;
 }
 
 std::string FindModulePath(DWORD processId) {
@@ -77,11 +166,16 @@ Win32ServiceProcess::~Win32ServiceProcess() {
 }
 
 bool Win32ServiceProcess::OpenServiceMutex() {
-  HANDLE mutex = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutexName);
+  HANDLE mutex = OpenAnyServiceMutex();
   if (!mutex) return false;
   if (mutex_) CloseHandle(mutex_);
   mutex_ = mutex;
   return true;
+}
+
+bool Win32ServiceProcess::FindServiceProcess() {
+  foundProcessId_ = FindServiceProcessId();
+  return foundProcessId_ != 0;
 }
 
 bool Win32ServiceProcess::FindServiceWindow() {
@@ -90,8 +184,8 @@ bool Win32ServiceProcess::FindServiceWindow() {
 }
 
 bool Win32ServiceProcess::OpenProcess() {
-  processId_ = 0;
-  GetWindowThreadProcessId(window_, &processId_);
+  processId_ = foundProcessId_;
+  if (window_) GetWindowThreadProcessId(window_, &processId_);
   CloseProcess();
   process_ =
       ::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_INFORMATION, FALSE, processId_);
@@ -99,12 +193,19 @@ bool Win32ServiceProcess::OpenProcess() {
 }
 
 long long Win32ServiceProcess::AskToClose() {
-  return SendMessageA(window_, WM_QUERYENDSESSION, 0, 0);
+  DWORD_PTR reply = 0;
+  // A hung program would keep a plain send waiting for ever.
+  if (!SendMessageTimeoutA(window_, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK,
+                           kCloseRequestTimeout, &reply)) {
+    return 0;
+  }
+  return static_cast<long long>(reply);
 }
 
-bool Win32ServiceProcess::WaitForAbandonedMutex(unsigned milliseconds) {
+bool Win32ServiceProcess::WaitForServiceToEnd(unsigned milliseconds) {
   // The service never releases its mutex: it is abandoned once the service's thread has ended.
-  return WaitForSingleObject(mutex_, milliseconds) == WAIT_ABANDONED;
+  if (mutex_) return WaitForSingleObject(mutex_, milliseconds) == WAIT_ABANDONED;
+  return process_ && WaitForSingleObject(process_, milliseconds) == WAIT_OBJECT_0;
 }
 
 void Win32ServiceProcess::Terminate(unsigned exitCode, unsigned milliseconds) {
@@ -130,19 +231,16 @@ void Win32ServiceProcess::ReleaseServiceMutex() {
   mutex_ = nullptr;
 }
 
-bool StartProgram(const std::string& path) {
-  std::string commandLine = "\"" + path + "\"";
-  const std::string folder = DirectoryOf(path);
-  STARTUPINFOA startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessA(path.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      folder.empty() ? nullptr : folder.c_str(), &startup, &process)) {
-    return false;
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return true;
+StartResult StartProgram(const std::string& path) {
+  HANDLE user = nullptr;
+  const unsigned ownSession = OwnSession();
+  if (ownSession == kServicesSession) user = ConsoleUserToken();
+  const StartWhere where = ChooseStartSession({ownSession, user != nullptr});
+  if (where == StartWhere::AtNextLogOn) return StartResult::LeftToAutorun;
+  const bool created =
+      CreateServiceProcess(path, where == StartWhere::UserSession ? user : nullptr);
+  if (user) CloseHandle(user);
+  return created ? SeenRunningWithin(kStartWait) : StartResult::Failed;
 }
 
 }  // namespace quorvel::updater

@@ -1,6 +1,7 @@
 #include "updater/win32_update_host.h"
 
 #include "updater/command_line.h"
+#include "updater/paths.h"
 
 namespace quorvel::updater {
 namespace {
@@ -59,8 +60,17 @@ bool Win32UpdateHost::GetProductVersion(const std::string& path, std::uint32_t& 
   return updater::GetProductVersion(path, mostSignificant, leastSignificant);
 }
 
-bool Win32UpdateHost::WritePayloadFile(const std::string& target, const char* fileName, int id) {
-  return updater::WritePayloadFile(payloadDisk_, target, fileName, id);
+bool Win32UpdateHost::WritePayloadSet(const std::string& target,
+                                      const std::vector<PayloadFile>& files) {
+  return updater::WritePayloadSet(payloadDisk_, target, files);
+}
+
+bool Win32UpdateHost::InstallationIsComplete(const std::string& target) {
+  return updater::InstallationIsComplete(payloadDisk_, target);
+}
+
+bool Win32UpdateHost::IsReleaseCopy(const std::string& path) {
+  return payloadDisk_.Exists(DirectoryOf(path) + kReleaseMarkerName);
 }
 
 bool Win32UpdateHost::LibraryMatchesPayload(const std::string& target, const char* fileName,
@@ -76,7 +86,7 @@ std::string Win32UpdateHost::ReadAutorun() {
   return updater::ReadAutorun();
 }
 
-bool Win32UpdateHost::StartProgramAt(const std::string& path) {
+StartResult Win32UpdateHost::StartProgramAt(const std::string& path) {
   // While we hold the service's mutex a starting service takes itself for a second copy.
   service_.ReleaseServiceMutex();
   return StartProgram(path);

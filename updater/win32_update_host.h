@@ -21,11 +21,13 @@ class Win32UpdateHost : public UpdateHost {
   std::deque<std::string>& FoundList() override { return found_; }
   bool GetProductVersion(const std::string& path, std::uint32_t& mostSignificant,
                          std::uint32_t& leastSignificant) override;
-  bool WritePayloadFile(const std::string& target, const char* fileName, int id) override;
+  bool WritePayloadSet(const std::string& target, const std::vector<PayloadFile>& files) override;
+  bool InstallationIsComplete(const std::string& target) override;
+  bool IsReleaseCopy(const std::string& path) override;
   bool LibraryMatchesPayload(const std::string& target, const char* fileName, int id) override;
   bool SetAutorun(const std::string& path) override;
   std::string ReadAutorun() override;
-  bool StartProgramAt(const std::string& path) override;
+  StartResult StartProgramAt(const std::string& path) override;
 
  protected:
   void LogStatusLine(const std::string& line);

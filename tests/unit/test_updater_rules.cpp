@@ -62,34 +62,46 @@ TEST_CASE("paths split by the runtime's rule") {
 namespace {
 
 // A folder in memory: a full disk cuts a write short, a held-open or read-only target refuses
-// to be replaced.
+// to be replaced. Every step that changes the disk is counted, and the power can be cut at any
+// of them: steps that returned are on the disk, the cut one is not (a write or copy it cut
+// leaves a file cut short).
+struct PowerCut {};
+
 class FakePayloadDisk : public PayloadDisk {
  public:
   bool HasPayload(int id) override { return id != missingId; }
   DirectoryResult MakeDirectory(const std::string& path) override {
-    calls.push_back("mkdir " + path);
+    Step("mkdir " + path);
     return directoryResult;
   }
   bool WritePayload(const std::string& path, int id) override {
-    calls.push_back("write " + path + " " + std::to_string(id));
-    const std::string payload = "new payload " + std::to_string(id);
+    const std::string payload = PayloadOf(id);
+    files[path] = payload.substr(0, 5);
+    Step("write " + path + " " + std::to_string(id));
     const bool fits = attempt++ != fullOnAttempt && !diskFull;
-    files[path] = fits ? payload : payload.substr(0, 5);
+    if (fits) files[path] = payload;
     return fits;
   }
+  bool CopyCommitted(const std::string& source, const std::string& target) override {
+    files[target] = files[source].substr(0, 3);
+    Step("copy " + source + " to " + target);
+    files[target] = files[source];
+    return true;
+  }
   bool Replace(const std::string& source, const std::string& target) override {
-    calls.push_back("replace " + target);
-    if (heldOpen || readOnly.count(target)) return false;
+    Step("replace " + target);
+    if (heldOpen || readOnly.count(target) || !files.count(source)) return false;
     files[target] = files[source];
     files.erase(source);
     return true;
   }
+  bool Exists(const std::string& path) override { return files.count(path) != 0; }
   void Remove(const std::string& path) override {
-    calls.push_back("remove " + path);
+    Step("remove " + path);
     files.erase(path);
   }
   void ClearReadOnly(const std::string& path) override {
-    calls.push_back("clear " + path);
+    Step("clear " + path);
     readOnly.erase(path);
   }
   void Pause(unsigned milliseconds) override {
@@ -97,20 +109,31 @@ class FakePayloadDisk : public PayloadDisk {
   }
   std::string ReadFileBytes(const std::string& path, std::uint32_t offset,
                             std::size_t count) override {
+    calls.push_back("read " + path);
     auto it = files.find(path);
     return it == files.end() ? "" : Slice(it->second, offset, count);
   }
   std::string ReadPayloadBytes(int id, std::uint32_t offset, std::size_t count) override {
-    return id == missingId ? "" : Slice(payloads[id], offset, count);
+    return id == missingId ? "" : Slice(PayloadOf(id), offset, count);
   }
   static std::string Slice(const std::string& bytes, std::uint32_t offset, std::size_t count) {
     return offset < bytes.size() ? bytes.substr(offset, count) : "";
+  }
+  std::string PayloadOf(int id) {
+    auto it = payloads.find(id);
+    return it != payloads.end() ? it->second : "new payload " + std::to_string(id);
+  }
+  void Step(const std::string& call) {
+    calls.push_back(call);
+    if (steps++ == cutAt) throw PowerCut{};
   }
   int missingId = 0;
   bool heldOpen = false;
   bool diskFull = false;
   int attempt = 0;
   int fullOnAttempt = -1;
+  int steps = 0;
+  int cutAt = -1;
   std::set<std::string> readOnly;
   DirectoryResult directoryResult = DirectoryResult::AlreadyExists;
   std::map<std::string, std::string> files;
@@ -118,8 +141,14 @@ class FakePayloadDisk : public PayloadDisk {
   std::vector<std::string> calls;
 };
 
+using Files = std::map<std::string, std::string>;
+
 const std::string kTarget = "C:\\quorvl\\quorveld.exe";
 const std::string kTemporary = "C:\\quorvl\\quorveld.exe.new";
+const std::string kBackup = "C:\\quorvl\\quorveld.exe.old";
+const std::string kHigh = "C:\\quorvl\\CDRVHF32.DLL";
+const std::string kLow = "C:\\quorvl\\CDRVDL32.DLL";
+const std::vector<PayloadFile> kProgramOnly{{nullptr, 130}};
 
 }  // namespace
 
@@ -127,42 +156,41 @@ TEST_CASE("payload files are written with up to four attempts") {
   FakePayloadDisk disk;
   disk.files[kTarget] = "old program";
   SUBCASE("the library files go beside the target, whatever its name") {
-    CHECK(WritePayloadFile(disk, "D:\\x\\other.exe", "CDRVHF32.DLL", 131));
-    CHECK(disk.calls == std::vector<std::string>{"mkdir D:\\x\\",
-                                                 "write D:\\x\\CDRVHF32.DLL.new 131",
-                                                 "replace D:\\x\\CDRVHF32.DLL"});
+    CHECK(WritePayloadSet(disk, "D:\\x\\other.exe", {{"CDRVHF32.DLL", 131}}));
+    CHECK(disk.calls == std::vector<std::string>{
+                            "mkdir D:\\x\\", "write D:\\x\\CDRVHF32.DLL.new 131",
+                            "replace D:\\x\\CDRVHF32.DLL", "remove D:\\x\\CDRVHF32.DLL.old"});
     CHECK(disk.files["D:\\x\\CDRVHF32.DLL"] == "new payload 131");
   }
-  SUBCASE("a read-only file is cleared and written on the second attempt") {
+  SUBCASE("a read-only file is cleared and replaced on the second attempt") {
     disk.readOnly = {kTarget};
-    CHECK(WritePayloadFile(disk, kTarget, nullptr, 130));
+    CHECK(WritePayloadSet(disk, kTarget, kProgramOnly));
     CHECK(disk.calls ==
-          std::vector<std::string>{"mkdir C:\\quorvl\\", "write " + kTemporary + " 130",
-                                   "replace " + kTarget, "remove " + kTemporary,
-                                   "clear " + kTarget, "pause 500", "write " + kTemporary + " 130",
-                                   "replace " + kTarget});
-    CHECK(disk.files == std::map<std::string, std::string>{{kTarget, "new payload 130"}});
+          std::vector<std::string>{"mkdir C:\\quorvl\\", "copy " + kTarget + " to " + kBackup,
+                                   "write " + kTemporary + " 130", "replace " + kTarget,
+                                   "clear " + kTarget, "pause 500", "replace " + kTarget,
+                                   "remove " + kBackup});
+    CHECK(disk.files == Files{{kTarget, "new payload 130"}});
   }
-  SUBCASE("a file held open fails after four attempts, each followed by a pause") {
+  SUBCASE("a file held open fails after four attempts and keeps the old one, no temporary left") {
     disk.heldOpen = true;
-    CHECK_FALSE(WritePayloadFile(disk, kTarget, nullptr, 130));
-    CHECK(disk.calls.size() == 1 + 4 * 5);
-    CHECK(disk.calls.back() == "pause 500");
-    CHECK(disk.files == std::map<std::string, std::string>{{kTarget, "old program"}});
+    CHECK_FALSE(WritePayloadSet(disk, kTarget, kProgramOnly));
+    CHECK(std::count(disk.calls.begin(), disk.calls.end(), "pause 500") == 4);
+    CHECK(disk.files == Files{{kTarget, "old program"}});
   }
   SUBCASE("a directory that cannot be made stops before any attempt") {
     disk.directoryResult = DirectoryResult::Failed;
-    CHECK_FALSE(WritePayloadFile(disk, "C:\\no\\such\\quorveld.exe", nullptr, 130));
+    CHECK_FALSE(WritePayloadSet(disk, "C:\\no\\such\\quorveld.exe", kProgramOnly));
     CHECK(disk.calls == std::vector<std::string>{"mkdir C:\\no\\such\\"});
   }
-  SUBCASE("a payload missing from the image leaves the file untouched") {
+  SUBCASE("a payload missing from the image leaves every file untouched") {
     disk.missingId = 131;
-    CHECK_FALSE(WritePayloadFile(disk, kTarget, "CDRVHF32.DLL", 131));
+    CHECK_FALSE(WritePayloadSet(disk, kTarget, kInstallationFiles));
     CHECK(disk.calls.empty());
   }
   SUBCASE("a path beyond the platform's limit is not opened") {
     const std::string deep = "C:\\" + std::string(250, 'd') + "\\";
-    CHECK_FALSE(WritePayloadFile(disk, deep + "quorveld.exe", nullptr, 130));
+    CHECK_FALSE(WritePayloadSet(disk, deep + "quorveld.exe", kProgramOnly));
     CHECK(disk.calls.empty());
   }
 }
@@ -170,27 +198,131 @@ TEST_CASE("payload files are written with up to four attempts") {
 TEST_CASE("a write cut short never touches the target and leaves no temporary file") {
   FakePayloadDisk disk;
   disk.files[kTarget] = "old program";
-  SUBCASE("the disk fills up on the second attempt; the third one writes the file") {
-    disk.readOnly = {kTarget};
-    disk.fullOnAttempt = 1;
-    CHECK(WritePayloadFile(disk, kTarget, nullptr, 130));
-    CHECK(disk.calls[6] == "write " + kTemporary + " 130");
-    CHECK(disk.calls[7] == "remove " + kTemporary);
-    CHECK(disk.files == std::map<std::string, std::string>{{kTarget, "new payload 130"}});
+  SUBCASE("the disk fills up on the first attempt; the second one writes the file") {
+    disk.fullOnAttempt = 0;
+    CHECK(WritePayloadSet(disk, kTarget, kProgramOnly));
+    CHECK(disk.calls[3] == "remove " + kTemporary);
+    CHECK(disk.files == Files{{kTarget, "new payload 130"}});
   }
   SUBCASE("a disk that is full for every attempt keeps the old file whole") {
     disk.diskFull = true;
-    CHECK_FALSE(WritePayloadFile(disk, kTarget, nullptr, 130));
+    CHECK_FALSE(WritePayloadSet(disk, kTarget, kProgramOnly));
     CHECK(std::count(disk.calls.begin(), disk.calls.end(), "pause 500") == 4);
     CHECK(std::count(disk.calls.begin(), disk.calls.end(), "replace " + kTarget) == 0);
-    CHECK(disk.files == std::map<std::string, std::string>{{kTarget, "old program"}});
+    CHECK(disk.files == Files{{kTarget, "old program"}});
   }
   SUBCASE("a missing target is not created by a failed write") {
     disk.files.clear();
     disk.diskFull = true;
-    CHECK_FALSE(WritePayloadFile(disk, kTarget, "CDRVDL32.DLL", 132));
+    CHECK_FALSE(WritePayloadSet(disk, kTarget, {{"CDRVDL32.DLL", 132}}));
     CHECK(disk.files.empty());
   }
+}
+
+TEST_CASE("a set is swapped in whole or rolled back") {
+  FakePayloadDisk disk;
+  const Files old{{kTarget, "old program"}, {kHigh, "old high"}, {kLow, "old low"}};
+  disk.files = old;
+  SUBCASE("a library that refuses the swap puts the program already swapped back") {
+    // A library held open refuses every attempt.
+    class HeldLibrary : public FakePayloadDisk {
+     public:
+      bool Replace(const std::string& source, const std::string& target) override {
+        if (target == kLow) return Step("replace " + target), false;
+        return FakePayloadDisk::Replace(source, target);
+      }
+    } held;
+    held.files = old;
+    CHECK_FALSE(WritePayloadSet(held, kTarget, kInstallationFiles));
+    CHECK(held.files == old);
+  }
+  SUBCASE("an earlier set left half swapped is put back before the next one") {
+    disk.files = {{kTarget, "new payload 130"}, {kBackup, "old program"},
+                  {kHigh, "old high"},          {kHigh + ".old", "old high"},
+                  {kHigh + ".new", "new"},      {kLow + ".old", "old lo"}};
+    RecoverInterruptedSet(disk, kTarget);
+    CHECK(disk.files == Files{{kTarget, "old program"}, {kHigh, "old high"}, {kLow, "old lo"}});
+  }
+  SUBCASE("a set whose swaps were all made only loses its copies") {
+    disk.files = {{kTarget, "new payload 130"}, {kBackup, "old program"}};
+    RecoverInterruptedSet(disk, kTarget);
+    CHECK(disk.files == Files{{kTarget, "new payload 130"}});
+  }
+}
+
+namespace {
+
+// What a run may leave: each file its old or its new content, whole, the set all old or all new
+// where there was an old one.
+void CheckOldOrNew(const Files& files, const Files& old, int cut) {
+  const Files fresh{
+      {kTarget, "new payload 130"}, {kHigh, "new payload 131"}, {kLow, "new payload 132"}};
+  bool anyOld = false, anyNew = false;
+  for (const auto& [path, content] : files) {
+    INFO("cut at step " << cut << ", " << path);
+    CHECK(fresh.count(path) == 1);
+    const bool isNew = content == fresh.at(path);
+    const bool isOld = old.count(path) && content == old.at(path);
+    CHECK((isNew || isOld));
+    if (old.count(path)) (isNew ? anyNew : anyOld) = true;
+  }
+  INFO("cut at step " << cut);
+  CHECK_FALSE((anyOld && anyNew));
+}
+
+}  // namespace
+
+TEST_CASE("a power cut at any step leaves the old set or the new one") {
+  const std::vector<Files> starts{
+      {{kTarget, "old program"}, {kHigh, "old high"}, {kLow, "old low"}},
+      {{kTarget, "old program"}, {kLow, "old low"}},
+      {}};
+  int cutPoints = 0;
+  for (const Files& old : starts) {
+    for (int cut = 0;; ++cut) {
+      FakePayloadDisk disk;
+      disk.files = old;
+      disk.readOnly = {kHigh};  // one more step: the refused swap and its clearing
+      disk.cutAt = cut;
+      bool finished = false;
+      try {
+        finished = WritePayloadSet(disk, kTarget, kInstallationFiles);
+      } catch (const PowerCut&) {
+      }
+      if (finished) break;
+      ++cutPoints;
+      FakePayloadDisk after;
+      after.files = disk.files;
+      RecoverInterruptedSet(after, kTarget);
+      CheckOldOrNew(after.files, old, cut);
+      FakePayloadDisk nextRun;
+      nextRun.files = disk.files;
+      CHECK(WritePayloadSet(nextRun, kTarget, kInstallationFiles));
+      CHECK(nextRun.files == Files{{kTarget, "new payload 130"},
+                                   {kHigh, "new payload 131"},
+                                   {kLow, "new payload 132"}});
+    }
+  }
+  MESSAGE("power cut tried at " << cutPoints << " steps");
+  CHECK(cutPoints > 20);
+}
+
+TEST_CASE("an installation is complete with the program carried and both libraries") {
+  FakePayloadDisk disk;
+  disk.payloads = {{130, "MZ program"}};
+  disk.files[kTarget] = "MZ program";
+  CHECK(FileMatchesPayload(disk, kTarget, 130));
+  disk.files[kTarget] = "MZ program and more";
+  CHECK_FALSE(FileMatchesPayload(disk, kTarget, 130));
+  disk.files[kTarget] = "MZ prog";
+  CHECK_FALSE(FileMatchesPayload(disk, kTarget, 130));
+  disk.files.erase(kTarget);
+  CHECK_FALSE(FileMatchesPayload(disk, kTarget, 130));
+  disk.payloads[130] = std::string(64 * 1024, 'p');
+  disk.files[kTarget] = disk.payloads[130];
+  CHECK(FileMatchesPayload(disk, kTarget, 130));
+  disk.files[kTarget] += "x";
+  CHECK_FALSE(FileMatchesPayload(disk, kTarget, 130));
 }
 
 namespace {
@@ -223,7 +355,9 @@ TEST_CASE("a library matches its payload only as an image for the same machine")
     CHECK(matches());
     disk.files[kLibrary] = Image(kI386, 0x2000);
     CHECK(matches());
-    CHECK(disk.calls.empty());
+    // Reading only: nothing is written, moved or removed.
+    CHECK_FALSE(disk.calls.empty());
+    for (const std::string& call : disk.calls) CHECK(call.rfind("read ", 0) == 0);
   }
   SUBCASE("another machine") {
     disk.files[kLibrary] = Image(kAmd64);
@@ -322,6 +456,7 @@ TEST_CASE("folders the search may not enter") {
                        Folder(".cache"),
                        {"Hidden", true, true, false},
                        {"System", true, false, true},
+                       {"Junction", true, false, false, true},
                        File("notes.txt"),
                        Folder("Program Files"),
                        Folder(std::string(250, 'x')),

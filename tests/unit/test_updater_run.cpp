@@ -1,6 +1,7 @@
 // The update run and the stop of a running service, step by step through their status lines.
 #include <doctest.h>
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <set>
@@ -10,6 +11,7 @@
 #include "updater/paths.h"
 #include "updater/payload.h"
 #include "updater/service_stop.h"
+#include "updater/start_session.h"
 #include "updater/update.h"
 
 using namespace quorvel::updater;
@@ -52,12 +54,18 @@ class FakeHost : public UpdateHost {
     ls = it->second.second;
     return true;
   }
-  bool WritePayloadFile(const std::string& target, const char* fileName, int id) override {
-    writes.push_back(target + "|" + (fileName ? fileName : "") + "|" + std::to_string(id));
-    if (failingIds.count(id)) return false;
-    if (!fileName) versions[target] = {0x00010000, 0x00040002};
-    return true;
+  bool WritePayloadSet(const std::string& target, const std::vector<PayloadFile>& files) override {
+    bool whole = true;
+    for (const PayloadFile& file : files) {
+      writes.push_back(target + "|" + (file.fileName ? file.fileName : "") + "|" +
+                       std::to_string(file.id));
+      if (failingIds.count(file.id)) whole = false;
+    }
+    if (whole) versions[target] = {0x00010000, 0x00040002};
+    return whole;
   }
+  bool InstallationIsComplete(const std::string&) override { return complete; }
+  bool IsReleaseCopy(const std::string& path) override { return releaseCopies.count(path) != 0; }
   bool LibraryMatchesPayload(const std::string& target, const char* fileName, int) override {
     return misfits.count(DirectoryOf(target) + fileName) == 0;
   }
@@ -66,9 +74,9 @@ class FakeHost : public UpdateHost {
     return autorunWorks;
   }
   std::string ReadAutorun() override { return autorunBefore; }
-  bool StartProgramAt(const std::string& path) override {
+  StartResult StartProgramAt(const std::string& path) override {
     lines.push_back("(start " + path + ")");
-    return startWorks;
+    return startResult;
   }
 
   Lines lines;
@@ -91,7 +99,9 @@ class FakeHost : public UpdateHost {
   std::string autorun = "(unset)";
   bool autorunWorks = true;
   std::string autorunBefore;
-  bool startWorks = true;
+  StartResult startResult = StartResult::Running;
+  bool complete = true;
+  std::set<std::string> releaseCopies;
 };
 
 const Lines kIntact{"Starting.", "Performing internal integrity check.",
@@ -159,10 +169,11 @@ TEST_CASE("an update also writes the libraries its program cannot start with") {
     CHECK(host.lines.back() == "Update failed.");
     CHECK(host.autorun == "(unset)");
   }
-  SUBCASE("a program that cannot be written leaves the old one its libraries") {
+  SUBCASE("the program and its libraries are one set, written all or nothing") {
     host.failingIds = {130};
     CHECK(RunUpdate(host) == RunOutcome::Failed);
-    CHECK(host.writes == std::vector<std::string>{"C:\\quorvl\\quorveld.exe||130"});
+    CHECK(host.writes.size() == 3);
+    CHECK(host.autorun == "(unset)");
   }
 }
 
@@ -258,22 +269,19 @@ TEST_CASE("the search decides between update, chooser and installation") {
 
 TEST_CASE("an installation succeeds only with the program written and both libraries in place") {
   FakeHost host;
-  SUBCASE("the program cannot be written") {
-    host.failingIds = {130};
-    CHECK(RunUpdate(host) == RunOutcome::Failed);
-    CHECK(host.lines.back() == "Update failed.");
-    CHECK(host.writes.size() == 3);
-    CHECK(host.autorun == "(unset)");
+  SUBCASE("any of the three that cannot be written fails it") {
+    for (int id : {130, 132}) {
+      FakeHost failing;
+      failing.failingIds = {id};
+      CHECK(RunUpdate(failing) == RunOutcome::Failed);
+      CHECK(failing.lines.back() == "Update failed.");
+      CHECK(failing.writes.size() == 3);
+      CHECK(failing.autorun == "(unset)");
+    }
   }
-  SUBCASE("a library that cannot be written but is already there will do") {
-    host.failingIds = {132};
-    host.present = {"C:\\quorvl\\CDRVDL32.DLL"};
-    CHECK(RunUpdate(host) == RunOutcome::Done);
-    CHECK(host.autorun == "C:\\quorvl\\quorveld.exe");
-  }
-  SUBCASE("a library that is neither written nor there fails the installation") {
-    host.failingIds = {131};
-    host.present = {"C:\\quorvl\\CDRVDL32.DLL"};
+  SUBCASE("written, yet not the program carried with both libraries of its word size") {
+    host.present = {"C:\\quorvl\\quorveld.exe"};
+    host.complete = false;
     CHECK(RunUpdate(host) == RunOutcome::Failed);
     CHECK(host.lines.back() == "Update failed.");
     CHECK(host.autorun == "(unset)");
@@ -283,7 +291,9 @@ TEST_CASE("an installation succeeds only with the program written and both libra
 TEST_CASE("each way a run ends has its own outcome") {
   FakeHost host;
   host.present = {"C:\\quorvl\\quorveld.exe"};
-  SUBCASE("done") { CHECK(RunUpdate(host) == RunOutcome::Done); }
+  SUBCASE("done") {
+    CHECK(RunUpdate(host) == RunOutcome::Done);
+  }
   SUBCASE("a corrupt payload") {
     host.stored[130] = 0;
     CHECK(RunUpdate(host) == RunOutcome::Corrupt);
@@ -309,9 +319,9 @@ TEST_CASE("an unattended run decides where the window would ask") {
   unattended.unattended = true;
   SUBCASE("no copy installs at the default path without a question") {
     CHECK(RunUpdate(host, unattended) == RunOutcome::Done);
-    CHECK(host.lines == After(kIntact, {"Searching for quorveld.exe...", "(search)",
-                                        "Update successful.", "Version of new file: 1.0.4.2",
-                                        "Autorun registry key added."}));
+    CHECK(host.lines ==
+          After(kIntact, {"Searching for quorveld.exe...", "(search)", "Update successful.",
+                          "Version of new file: 1.0.4.2", "Autorun registry key added."}));
     CHECK(host.writes.size() == 3);
   }
   SUBCASE("several copies: the one the autorun value names, in any letter case or quoted") {
@@ -368,13 +378,13 @@ TEST_CASE("asked to, a successful run starts the service from the target") {
   options.startService = true;
   SUBCASE("after the autorun value") {
     CHECK(RunUpdate(host, options) == RunOutcome::Done);
-    CHECK(host.lines == After(kIntact, {"File to replace: C:\\quorvl\\quorveld.exe",
-                                        "Update successful.", "Version of new file: 1.0.4.2",
-                                        "Autorun registry key added.",
-                                        "(start C:\\quorvl\\quorveld.exe)", "quorveld started."}));
+    CHECK(host.lines ==
+          After(kIntact, {"File to replace: C:\\quorvl\\quorveld.exe", "Update successful.",
+                          "Version of new file: 1.0.4.2", "Autorun registry key added.",
+                          "(start C:\\quorvl\\quorveld.exe)", "quorveld started."}));
   }
   SUBCASE("a start that fails is a failed run") {
-    host.startWorks = false;
+    host.startResult = StartResult::Failed;
     CHECK(RunUpdate(host, options) == RunOutcome::Failed);
     CHECK(host.lines.back() == "Failed to start quorveld.");
   }
@@ -398,11 +408,16 @@ class FullDisk : public PayloadDisk {
     files[path] = "new";  // cut short
     return false;
   }
+  bool CopyCommitted(const std::string& source, const std::string& target) override {
+    files[target] = files[source];
+    return true;
+  }
   bool Replace(const std::string& source, const std::string& target) override {
     files[target] = files[source];
     files.erase(source);
     return true;
   }
+  bool Exists(const std::string& path) override { return files.count(path) != 0; }
   void Remove(const std::string& path) override { files.erase(path); }
   void ClearReadOnly(const std::string&) override {}
   void Pause(unsigned) override {}
@@ -413,8 +428,8 @@ class FullDisk : public PayloadDisk {
 
 class HostOnDisk : public FakeHost {
  public:
-  bool WritePayloadFile(const std::string& target, const char* fileName, int id) override {
-    return quorvel::updater::WritePayloadFile(disk, target, fileName, id);
+  bool WritePayloadSet(const std::string& target, const std::vector<PayloadFile>& files) override {
+    return quorvel::updater::WritePayloadSet(disk, target, files);
   }
   FullDisk disk;
 };
@@ -438,12 +453,13 @@ namespace {
 class FakeService : public ServiceProcess {
  public:
   bool OpenServiceMutex() override { return calls.push_back("open mutex"), mutexExists; }
+  bool FindServiceProcess() override { return calls.push_back("find process"), processFound; }
   bool FindServiceWindow() override { return calls.push_back("find window"), windowExists; }
   bool OpenProcess() override { return calls.push_back("open process"), processOpens; }
   std::string ModulePath() override { return modulePath; }
   long long AskToClose() override { return calls.push_back("ask"), reply; }
-  bool WaitForAbandonedMutex(unsigned ms) override {
-    calls.push_back("wait mutex " + std::to_string(ms));
+  bool WaitForServiceToEnd(unsigned ms) override {
+    calls.push_back("wait " + std::to_string(ms));
     return endsInTime;
   }
   void Terminate(unsigned code, unsigned ms) override {
@@ -453,7 +469,8 @@ class FakeService : public ServiceProcess {
   bool HasEnded() override { return ended; }
   void CloseProcess() override { calls.push_back("close process"); }
 
-  bool mutexExists = true, windowExists = true, processOpens = true, endsInTime = true;
+  bool mutexExists = true, processFound = true, windowExists = true, processOpens = true;
+  bool endsInTime = true;
   bool terminates = true, ended = true;
   long long reply = 1;
   std::string modulePath = "C:\\apps\\quorveld.exe";
@@ -476,15 +493,16 @@ TEST_CASE("stopping the service") {
     CHECK(StopService(service, status, target));
     CHECK(status.lines == Lines{"Shutting it down.", "Shutdown complete."});
     CHECK(target == "C:\\apps\\quorveld.exe");
-    CHECK(service.calls == std::vector<std::string>{"open mutex", "find window", "open process",
-                                                    "ask", "wait mutex 2000", "close process"});
+    CHECK(service.calls == std::vector<std::string>{"open mutex", "find process", "find window",
+                                                    "open process", "ask", "wait 2000",
+                                                    "close process"});
   }
   SUBCASE("it refuses and is terminated with 666") {
     service.reply = 0;
     service.ended = false;
     CHECK(StopService(service, status, target));
     CHECK(status.lines == Lines{"Shutting it down.", "Terminating process."});
-    CHECK(service.calls[4] == "terminate 666 wait 1000");
+    CHECK(service.calls[5] == "terminate 666 wait 1000");
   }
   SUBCASE("it agrees but does not end within two seconds") {
     service.endsInTime = false;
@@ -506,12 +524,14 @@ TEST_CASE("stopping the service") {
   }
   SUBCASE("already gone between the two tests of the mutex") {
     service.mutexExists = false;
+    service.processFound = false;
     CHECK(StopService(service, status, target));
     CHECK(status.lines == Lines{"quorveld is not running."});
     CHECK(target == "C:\\quorvl\\quorveld.exe");
   }
-  SUBCASE("a mutex without a window is left alone") {
+  SUBCASE("a mutex without a window or a process of the program is left alone") {
     service.windowExists = false;
+    service.processFound = false;
     CHECK_FALSE(StopService(service, status, target));
     CHECK(status.lines == Lines{"Unable to find program window."});
     CHECK(target == "C:\\quorvl\\quorveld.exe");
@@ -521,4 +541,118 @@ TEST_CASE("stopping the service") {
     StopService(service, status, target);
     CHECK(target.empty());
   }
+}
+
+TEST_CASE("a run that stopped the service and changed nothing starts the old program again") {
+  FakeHost host;
+  host.running = true;
+  host.pathFromStop = "C:\\quorvl\\quorveld.exe";
+  host.present = {"C:\\quorvl\\quorveld.exe"};
+  const Lines restart{"Starting the stopped program again: C:\\quorvl\\quorveld.exe",
+                      "(start C:\\quorvl\\quorveld.exe)", "quorveld started."};
+  SUBCASE("a failed update, with or without /start") {
+    for (bool start : {false, true}) {
+      FakeHost failing = host;
+      failing.failingIds = {130};
+      RunOptions options;
+      options.startService = start;
+      CHECK(RunUpdate(failing, options) == RunOutcome::Failed);
+      CHECK(Lines(failing.lines.end() - 4, failing.lines.end()) ==
+            After({"Update failed."}, restart));
+    }
+  }
+  SUBCASE("an aborted run keeps its outcome once the program runs again") {
+    host.present.clear();
+    host.installYes = false;
+    CHECK(RunUpdate(host) == RunOutcome::NothingDone);
+    CHECK(Lines(host.lines.end() - 4, host.lines.end()) == After({"Aborting."}, restart));
+  }
+  SUBCASE("an autorun value that cannot be set: the updated program is started") {
+    host.autorunWorks = false;
+    CHECK(RunUpdate(host) == RunOutcome::Failed);
+    CHECK(Lines(host.lines.end() - 4, host.lines.end()) ==
+          After({"Failed to add autorun registry key."}, restart));
+  }
+  SUBCASE("a program not seen running fails the run") {
+    host.present.clear();
+    host.installYes = false;
+    host.startResult = StartResult::Failed;
+    CHECK(RunUpdate(host) == RunOutcome::Failed);
+    CHECK(host.lines.back() == "Failed to start quorveld.");
+  }
+  SUBCASE("a stop that failed leaves the program running: nothing to start") {
+    host.stopResult = false;
+    host.failingIds = {130};
+    RunUpdate(host);
+    CHECK(host.lines.back() == "Update failed.");
+  }
+  SUBCASE("after a success only /start starts the new program") {
+    CHECK(RunUpdate(host) == RunOutcome::Done);
+    CHECK(host.lines.back() == "Autorun registry key added.");
+  }
+}
+
+TEST_CASE("the release's own copies are never taken for an installation") {
+  FakeHost host;
+  RunOptions unattended;
+  unattended.unattended = true;
+  const std::string unpacked = "C:\\users\\Public\\Downloads\\quorvel-1.0.4.1\\quorveld.exe";
+  host.releaseCopies = {unpacked};
+  SUBCASE("nothing else installed: a fresh installation at the default path") {
+    host.onDisk = {unpacked};
+    CHECK(RunUpdate(host, unattended) == RunOutcome::Done);
+    CHECK(host.lines[5] == "Not an installation (the release's own copy): " + unpacked);
+    CHECK(host.writes.front() == "C:\\quorvl\\quorveld.exe||130");
+    CHECK(host.autorun == "C:\\quorvl\\quorveld.exe");
+  }
+  SUBCASE("beside an installation elsewhere: that one is updated") {
+    host.onDisk = {unpacked, "D:\\shop\\quorveld.exe"};
+    CHECK(RunUpdate(host, unattended) == RunOutcome::Done);
+    CHECK(host.autorun == "D:\\shop\\quorveld.exe");
+  }
+  SUBCASE("an updater copied into an installation's folder updates it") {
+    host.releaseCopies.clear();
+    host.onDisk = {"D:\\shop\\quorveld.exe"};
+    CHECK(RunUpdate(host, unattended) == RunOutcome::Done);
+    CHECK(host.autorun == "D:\\shop\\quorveld.exe");
+  }
+}
+
+TEST_CASE("the autorun value is quoted only when the path holds a blank") {
+  CHECK(AutorunData("C:\\quorvl\\quorveld.exe") == "C:\\quorvl\\quorveld.exe");
+  CHECK(AutorunData("C:\\qo space\\site\\quorveld.exe") == "\"C:\\qo space\\site\\quorveld.exe\"");
+  FakeHost host;
+  RunOptions options;
+  options.target = "C:\\qo space\\site\\quorveld.exe";
+  CHECK(RunUpdate(host, options) == RunOutcome::Done);
+  CHECK(host.autorun == "\"C:\\qo space\\site\\quorveld.exe\"");
+}
+
+TEST_CASE("where a started program runs") {
+  CHECK(ChooseStartSession({1, true}) == StartWhere::OwnSession);
+  CHECK(ChooseStartSession({2, false}) == StartWhere::OwnSession);
+  CHECK(ChooseStartSession({kServicesSession, true}) == StartWhere::UserSession);
+  CHECK(ChooseStartSession({kServicesSession, false}) == StartWhere::AtNextLogOn);
+  FakeHost host;
+  host.present = {"C:\\quorvl\\quorveld.exe"};
+  host.startResult = StartResult::LeftToAutorun;
+  RunOptions options;
+  options.startService = true;
+  CHECK(RunUpdate(host, options) == RunOutcome::Done);
+  CHECK(host.lines.back() == "Nobody is logged on: quorveld starts at the next log-on.");
+}
+
+TEST_CASE("a service out of sight of its window is ended by its process") {
+  FakeService service;
+  Recorder status;
+  std::string target = "C:\\quorvl\\quorveld.exe";
+  service.mutexExists = false;
+  service.windowExists = false;
+  service.modulePath = "C:\\shop\\quorveld.exe";
+  CHECK(StopService(service, status, target));
+  CHECK(status.lines == Lines{"Shutting it down.", "Terminating process."});
+  CHECK(target == "C:\\shop\\quorveld.exe");
+  CHECK(std::find(service.calls.begin(), service.calls.end(), "ask") == service.calls.end());
+  CHECK(std::find(service.calls.begin(), service.calls.end(), "terminate 666 wait 1000") !=
+        service.calls.end());
 }
