@@ -17,6 +17,8 @@ namespace quorvel {
 namespace {
 
 constexpr const char* kMutexName = "quorveld.0";
+// The same name machine-wide: a copy started by another log-on (a second session) finds it.
+constexpr const char* kGlobalMutexName = "Global\\quorveld.0";
 constexpr const char* kWindowTitle = "Quorvel Service";
 constexpr const char* kWindowClass = "QuorvelServiceWindow";
 constexpr UINT_PTR kTimerId = 1;
@@ -69,10 +71,12 @@ class ServiceWindowHost : public framework::Window, public WindowHost {
 class ServiceApp : public framework::Application, public OptionsDialogRunner {
  public:
   bool StartUp() override {
+    // Another copy runs, in this session or another: end silently, touching nothing.
+    if (!TakeMachineWideMutex()) return false;
     HANDLE running = OpenMutexA(MUTEX_ALL_ACCESS, FALSE, kMutexName);
     if (running) {
       CloseHandle(running);
-      return false;  // another copy runs: end silently, touching nothing
+      return false;
     }
     // Held, never released, until the process ends: the updater waits for it to be abandoned.
     CreateMutexA(nullptr, TRUE, kMutexName);
@@ -96,6 +100,19 @@ class ServiceApp : public framework::Application, public OptionsDialogRunner {
   int RunOptionsDialog() override { return ShowOptionsDialog(settings_, profiles_); }
 
  private:
+  // Creates and holds the machine-wide mutex; false when another copy holds it. A copy of
+  // another user's log-on holds one this user may not open. Any other failure does not stop
+  // the service: the session's own mutex still keeps a second copy of this log-on away.
+  static bool TakeMachineWideMutex() {
+    HANDLE global = CreateMutexA(nullptr, TRUE, kGlobalMutexName);
+    const DWORD error = GetLastError();
+    if (global && error == ERROR_ALREADY_EXISTS) {
+      CloseHandle(global);
+      return false;
+    }
+    return global || error != ERROR_ACCESS_DENIED;
+  }
+
   SystemClock clock_;
   AsyncKeyState keys_;
   std::unique_ptr<CommLibrary> comm_ = MakeSerialLibraryBinding();
