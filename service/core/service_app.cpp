@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "framework/application.h"
+#include "framework/modal_loops.h"
 #include "framework/window.h"
 #include "service/boxlink/serial_library_binding.h"
 #include "service/core/service_window.h"
@@ -26,14 +27,33 @@ constexpr UINT kTickMilliseconds = 100;
 
 class ServiceApp;
 
+// Every message box of the service runs a modal loop on the service window's thread.
+class ModalNotifier : public Notifier {
+ public:
+  ModalNotifier(Notifier& boxes, framework::ModalLoops& loops) : boxes_(boxes), loops_(loops) {}
+  void Show(const std::string& text, const std::string& caption, MessageIcon icon,
+            MessageOwner owner) override {
+    const framework::ModalLoops::Scope modal(loops_);
+    boxes_.Show(text, caption, icon, owner);
+  }
+
+ private:
+  Notifier& boxes_;
+  framework::ModalLoops& loops_;
+};
+
 // The hidden top-level window. It owns the scheduler; once created it deletes itself when
 // destroyed.
 class ServiceWindowHost : public framework::Window, public WindowHost {
  public:
-  ServiceWindowHost(Settings& settings, Platform& platform, OptionsDialogRunner& options)
-      : service_(settings, platform, *this, options) {}
+  ServiceWindowHost(Settings& settings, Platform& platform, OptionsDialogRunner& options,
+                    framework::ModalLoops& modalLoops)
+      : service_(settings, platform, *this, options), modalLoops_(modalLoops) {}
 
-  void Tick() { service_.HandleTick(); }
+  // Once a close has been put off, no tick starts anything new before it comes back.
+  void Tick() {
+    if (!modalLoops_.ClosePending()) service_.HandleTick();
+  }
 
   bool StartTimer() override {
     timerId_ = SetTimer(Handle(), kTimerId, kTickMilliseconds, &ServiceWindowHost::TimerProc);
@@ -49,6 +69,9 @@ class ServiceWindowHost : public framework::Window, public WindowHost {
         if (Default(message, wParam, lParam) == -1) return -1;
         return service_.HandleCreate();
       case WM_CLOSE:
+        // Inside a box or dialog the window may not go yet: the code that opened it still
+        // has to return through this object.
+        if (modalLoops_.PutOffClose(Handle())) return 0;
         service_.HandleClose();
         return Default(message, wParam, lParam);  // destroys the window
       case WM_QUERYENDSESSION:
@@ -65,6 +88,7 @@ class ServiceWindowHost : public framework::Window, public WindowHost {
   static void CALLBACK TimerProc(HWND, UINT, UINT_PTR, DWORD);
 
   ServiceWindow service_;
+  framework::ModalLoops& modalLoops_;
   UINT_PTR timerId_ = 0;
 };
 
@@ -86,7 +110,7 @@ class ServiceApp : public framework::Application, public OptionsDialogRunner {
     framework::Window::RegisterWindowClass(kWindowClass, CS_HREDRAW | CS_VREDRAW, LoadCursor(nullptr, IDC_ARROW),
                           static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)),
                           LoadIcon(nullptr, IDI_APPLICATION));
-    auto window = std::make_unique<ServiceWindowHost>(settings_, platform_, *this);
+    auto window = std::make_unique<ServiceWindowHost>(settings_, platform_, *this, modalLoops_);
     const RECT rect{10, 10, 60, 60};
     // No window (no display driver, or the timer could not start): end quietly, as a second
     // copy does. The object is still ours and goes with `window`.
@@ -97,7 +121,10 @@ class ServiceApp : public framework::Application, public OptionsDialogRunner {
     return true;
   }
 
-  int RunOptionsDialog() override { return ShowOptionsDialog(settings_, profiles_); }
+  int RunOptionsDialog() override {
+    const framework::ModalLoops::Scope modal(modalLoops_);
+    return ShowOptionsDialog(settings_, profiles_);
+  }
 
  private:
   // Creates and holds the machine-wide mutex; false when another copy holds it. A copy of
@@ -119,9 +146,11 @@ class ServiceApp : public framework::Application, public OptionsDialogRunner {
   std::unique_ptr<FileSystem> files_ = MakeSystemFileSystem();
   std::unique_ptr<HttpClient> http_ = MakeWinInetHttpClient();
   MessageBoxNotifier notifier_;
+  framework::ModalLoops modalLoops_;
+  ModalNotifier modalNotifier_{notifier_, modalLoops_};
   PrivateProfileStore profiles_;
   ModuleProgramInfo program_;
-  Platform platform_{clock_, keys_, *comm_, *files_, *http_, notifier_, profiles_, program_};
+  Platform platform_{clock_, keys_, *comm_, *files_, *http_, modalNotifier_, profiles_, program_};
   Settings settings_;
 };
 
