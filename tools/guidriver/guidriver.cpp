@@ -182,8 +182,7 @@ int Run(const std::string& command, const std::vector<std::string>& args) {
     return ControlCommand(command, args);
   }
   // The end-of-session query and post-close also reach hidden windows (the service's).
-  HWND window =
-      WaitWindow(args[0], command != "query-end-session" && command != "post-close");
+  HWND window = WaitWindow(args[0], command != "query-end-session" && command != "post-close");
   if (!window) return TimedOut(args[0]);
   if (command == "wait-window") {
     char className[256] = {};
