@@ -124,8 +124,12 @@ TEST_CASE("the time-out counts silent ticks; a waiting partial line counts its o
   }
   SUBCASE("a part of a line followed by silence times out a time-out after its last byte") {
     std::string part;
-    SUBCASE("part of the serial") { part = "0D1601"; }
-    SUBCASE("one stray byte") { part = "\x8F"; }
+    SUBCASE("part of the serial") {
+      part = "0D1601";
+    }
+    SUBCASE("one stray byte") {
+      part = "\x8F";
+    }
     f.Tick();
     f.Feed(part);
     // Its arrival tick, ten quiet ones, then the eleventh ends the exchange.
