@@ -327,6 +327,24 @@ TEST_CASE("the end-of-session query is accepted only while idle") {
   }
 }
 
+TEST_CASE("an end of session accepted while \"Download Aborted\" is up starts nothing more") {
+  Service s({0, 1}, 2000, 1);
+  s.fake.comm.onWrite = [&](int port, const std::string& bytes) {
+    if (port != 0) return;
+    if (bytes == "SSSN\r") s.fake.comm.Feed(0, "0123456789ABCD01\r");
+    if (bytes == "SSDD\r") s.fake.comm.Feed(0, "BITEME\r");
+  };
+  bool accepted = false;
+  s.fake.notifier.onShow = [&](const auto&) { accepted = s.window->HandleEndSessionQuery(); };
+  s.Tick(3);
+  REQUIRE(s.fake.notifier.shown.size() == 1);
+  CHECK(accepted);
+  CHECK(s.host.closesPosted == 1);
+  s.Tick(20);  // ticks that run before the close arrives
+  CHECK(Count(s.fake.comm.calls, "open 1") == 0);
+  CHECK_FALSE(Contains(s.Log(), ";Upload initiated"));
+}
+
 TEST_CASE("closing writes the shutdown lines and stops the timer") {
   Service s({0});
   s.window->HandleClose();
