@@ -28,7 +28,6 @@ class ModalLoops {
   bool PutOffClose(HWND window);
   // A close was put off and the window is on its way out: nothing new should start.
   bool ClosePending() const { return closingWindow_ != nullptr; }
-  bool Running() const { return depth_ > 0; }
 
  private:
   void Leave();

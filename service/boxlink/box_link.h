@@ -6,8 +6,8 @@
 #include <string>
 
 #include "service/boxlink/count_record.h"
-#include "service/platform/platform.h"
 #include "service/settings/settings.h"
+#include "service/platform/platform.h"
 #include "service/store/local_store.h"
 
 namespace quorvel {
