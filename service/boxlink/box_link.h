@@ -59,6 +59,9 @@ class BoxLink {
   int recordCount() const { return recordCount_; }
 
  private:
+  bool TimeoutTickExpires();
+  void DropReceived();
+  void TakeLine();
   void OnSerialReply(const char* line);
   void OnDownloadLine(const char* line);
   void OnRecordLine(const char* line);
@@ -84,6 +87,7 @@ class BoxLink {
   bool portOpen_ = false;
   int timeoutLimit_ = 0;
   int timeoutTicks_ = 0;
+  int quietTicks_ = 0;  // ticks since the last byte arrived while part of a line waits
   int recordCount_ = 0;
   std::array<char, kLineBufferSize> lineBuffer_{};
   std::array<std::uint8_t, 7> unitSerial_{};

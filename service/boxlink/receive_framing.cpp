@@ -14,27 +14,49 @@ constexpr int kTicksPerSecond = 10;  // the service's timer ticks every 100 ms
 void BoxLink::SetTimeout(int seconds) {
   timeoutLimit_ = seconds * kTicksPerSecond;
   timeoutTicks_ = 0;
+  quietTicks_ = 0;
 }
 
 void BoxLink::PollReceive() {
   if (!portOpen_ || openPortIndex_ < 0) return;
 
-  if (receiveWritePos_ == kReceiveBufferSize || receiveReadPos_ >= receiveWritePos_) {
-    // A full buffer without a line end is noise; drop it. Only a tick that starts with
-    // nothing waiting counts towards the time-out, so a line still arriving keeps it off.
-    receiveWritePos_ = 0;
-    receiveReadPos_ = 0;
-    if (timeoutLimit_ > 0 && ++timeoutTicks_ > timeoutLimit_) {
-      OnTimeout();
-      if (!portOpen_ || openPortIndex_ < 0) return;
-    }
+  if (TimeoutTickExpires()) {
+    OnTimeout();
+    if (!portOpen_ || openPortIndex_ < 0) return;
   }
 
   const int space = kReceiveBufferSize - receiveWritePos_;
   const int got =
       platform_.comm.GetPacket(openPortIndex_, space, receiveBuffer_.data() + receiveWritePos_);
-  if (got > 0) receiveWritePos_ += std::min(got, space);
+  if (got > 0) {
+    receiveWritePos_ += std::min(got, space);
+    quietTicks_ = 0;
+  }
+  TakeLine();
+}
 
+bool BoxLink::TimeoutTickExpires() {
+  if (receiveWritePos_ == kReceiveBufferSize || receiveReadPos_ >= receiveWritePos_) {
+    // A full buffer without a line end is noise; drop it. A tick that starts with nothing
+    // waiting counts towards the time-out.
+    DropReceived();
+    return timeoutLimit_ > 0 && ++timeoutTicks_ > timeoutLimit_;
+  }
+  // Bytes are waiting. While a line is still arriving the time-out stays off, but a box that
+  // went silent in mid-line (power lost, cable pulled, a glitch byte) never finishes it: once
+  // nothing more has come for the whole time-out, the part is dropped and the exchange times
+  // out as it would have in silence.
+  if (timeoutLimit_ == 0 || ++quietTicks_ <= timeoutLimit_) return false;
+  DropReceived();
+  return true;
+}
+
+void BoxLink::DropReceived() {
+  receiveWritePos_ = 0;
+  receiveReadPos_ = 0;
+}
+
+void BoxLink::TakeLine() {
   const char* begin = receiveBuffer_.data() + receiveReadPos_;
   const char* end = receiveBuffer_.data() + receiveWritePos_;
   const char* cr = std::find(begin, end, '\r');

@@ -1,5 +1,6 @@
 #pragma once
 // One HTTP GET to the collection server.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -24,6 +25,10 @@ enum class SecureFailure {
   HandshakeFailed,  // any other certificate or TLS negotiation failure
 };
 
+// The most of a reply body that is read: far more than any real reply. A longer body is cut
+// there and reported as not complete.
+constexpr std::size_t kReplyBodyLimit = 64 * 1024;
+
 struct HttpResponse {
   enum class Outcome {
     OpenFailed,  // session, connection or request could not be opened; nothing was sent
@@ -41,8 +46,8 @@ struct HttpResponse {
 class HttpClient {
  public:
   virtual ~HttpClient() = default;
-  // Sends the request and reads the whole reply. `beforeSend` runs once the request is open,
-  // just before it is sent (the diagnostic's trace message hooks in there).
+  // Sends the request and reads the whole reply, up to kReplyBodyLimit. `beforeSend` runs once
+  // the request is open, just before it is sent (the diagnostic's trace message hooks in there).
   // Connect, send and receive time-outs are the client's; a request that runs out is SendFailed.
   virtual HttpResponse Get(const HttpRequest& request, const std::function<void()>& beforeSend) = 0;
 };

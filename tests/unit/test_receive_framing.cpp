@@ -33,7 +33,9 @@ struct FramingFixture {
     link.set_state(LinkState::Downloading);
   }
   void Feed(const std::string& bytes) { fakes.comm.Feed(kPort, bytes); }
-  void Tick() { link.PollReceive(); }
+  void Tick(int n = 1) {
+    for (int i = 0; i < n; ++i) link.PollReceive();
+  }
   std::string Log() const { return dir.Read("quorveld.log"); }
   std::size_t Answers() const { return fakes.comm.writes.size(); }
 };
@@ -103,7 +105,7 @@ TEST_CASE("a full buffer without a line end is thrown away") {
   CHECK(f.Log() == "record    1:0D 16 01 07 000C 0022 A6\r\n");
 }
 
-TEST_CASE("the time-out counts only ticks that start with nothing waiting") {
+TEST_CASE("the time-out counts silent ticks; a waiting partial line counts its own silence") {
   FramingFixture f;
   f.link.RequestSerial();  // arms 1 s: ten ticks
   const auto ticksUntilClosed = [&](int limit) {
@@ -120,9 +122,31 @@ TEST_CASE("the time-out counts only ticks that start with nothing waiting") {
     f.Feed(std::string(BoxLink::kReceiveBufferSize, 'x'));
     CHECK(ticksUntilClosed(100) == 11);
   }
-  SUBCASE("a partial line holds the count") {
-    f.Feed("0123");
-    CHECK(ticksUntilClosed(100) == -1);
+  SUBCASE("a part of a line followed by silence times out a time-out after its last byte") {
+    std::string part;
+    SUBCASE("part of the serial") {
+      part = "0D1601";
+    }
+    SUBCASE("one stray byte") {
+      part = "\x8F";
+    }
+    f.Tick();
+    f.Feed(part);
+    // Its arrival tick, ten quiet ones, then the eleventh ends the exchange.
+    CHECK(ticksUntilClosed(100) == 12);
+    CHECK(f.Log() == ";The unit is not responding to AutoSerial.\r\n");
+    CHECK(f.link.state() == LinkState::Idle);
+  }
+  SUBCASE("a line still trickling in is not cut off") {
+    // One character every nine ticks: slower than the time-out for the whole line.
+    for (const char c : std::string("0D160102030405")) {
+      f.Feed(std::string(1, c));
+      f.Tick(9);
+      REQUIRE(f.link.portOpen());
+    }
+    f.Feed("06\r");
+    f.Tick();
+    CHECK(f.Log().rfind(";Serial #0d160102030405\r\n", 0) == 0);
   }
   SUBCASE("every line arms it again") {
     f.link.set_state(LinkState::Downloading);

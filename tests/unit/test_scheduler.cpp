@@ -124,6 +124,21 @@ TEST_CASE("a box poll visits the selected ports in order, one per idle tick") {
   CHECK(Contains(log, ";=============================================\r\n;Download initiated at 07/01/22 1305\r\n"));
 }
 
+TEST_CASE("a box that falls silent in mid-line holds up the site for one time-out only") {
+  Service s({0, 1}, 24, 1);
+  s.fake.comm.onWrite = [&](int port, const std::string& bytes) {
+    if (port == 0 && bytes == "SSSN\r") s.fake.comm.Feed(0, "0D1601");
+  };
+  s.Wait(60);
+  REQUIRE(s.fake.comm.Sent(0) == "SSSN\r");
+  s.Tick(13);  // the part arrives, ten quiet ticks, the time-out, the next port
+  CHECK(Contains(s.Log(), ";The unit is not responding to AutoSerial.\r\n"));
+  CHECK(s.fake.comm.Sent(1) == "SSSN\r");
+  s.Tick(11);
+  s.Wait(60);
+  CHECK(Contains(s.Log(), ";Upload initiated at"));
+}
+
 TEST_CASE("the gate stops scheduling while anything runs") {
   Service s({0}, 2000, 1);
   SUBCASE("an exchange in progress") {
@@ -310,6 +325,24 @@ TEST_CASE("the end-of-session query is accepted only while idle") {
     CHECK_FALSE(s.window->HandleEndSessionQuery());
     CHECK(s.host.closesPosted == 0);
   }
+}
+
+TEST_CASE("an end of session accepted while \"Download Aborted\" is up starts nothing more") {
+  Service s({0, 1}, 2000, 1);
+  s.fake.comm.onWrite = [&](int port, const std::string& bytes) {
+    if (port != 0) return;
+    if (bytes == "SSSN\r") s.fake.comm.Feed(0, "0123456789ABCD01\r");
+    if (bytes == "SSDD\r") s.fake.comm.Feed(0, "BITEME\r");
+  };
+  bool accepted = false;
+  s.fake.notifier.onShow = [&](const auto&) { accepted = s.window->HandleEndSessionQuery(); };
+  s.Tick(3);
+  REQUIRE(s.fake.notifier.shown.size() == 1);
+  CHECK(accepted);
+  CHECK(s.host.closesPosted == 1);
+  s.Tick(20);  // ticks that run before the close arrives
+  CHECK(Count(s.fake.comm.calls, "open 1") == 0);
+  CHECK_FALSE(Contains(s.Log(), ";Upload initiated"));
 }
 
 TEST_CASE("closing writes the shutdown lines and stops the timer") {

@@ -138,6 +138,8 @@ class BoxSimulator:
       split_writes   send each line in this many pieces, split_delay seconds apart
       noise          probability that 1-8 random bytes (never CR) precede a line sent
       max_resends    BITEME after a record was rejected this many times in a row
+      cut_off_with   bytes sent, with no line end, in place of the next answer; the box then
+                     falls silent (power lost or cable pulled in mid-line)
     The knobs are plain attributes and may be changed while the simulator runs.
     """
 
@@ -145,7 +147,7 @@ class BoxSimulator:
                  bad_checksum=(), garbage_day=(), garbage_month=(), six_field=(), hash_at=(),
                  biteme_after=None, silent=False, stop_after=None, refuse_set_time=False,
                  refuse_clear=False, split_writes=1, split_delay=0.03, noise=0.0, seed=1,
-                 max_resends=5, link=None, on_event=None):
+                 max_resends=5, cut_off_with=None, link=None, on_event=None):
         serial_bytes = bytes.fromhex(serial)
         if len(serial_bytes) != 7:
             raise ValueError("serial must be 14 hex digits")
@@ -166,6 +168,7 @@ class BoxSimulator:
         self.split_delay = split_delay
         self.noise = noise
         self.max_resends = max_resends
+        self.cut_off_with = cut_off_with
         self.on_event = on_event
 
         self.transcript = []
@@ -307,6 +310,9 @@ class BoxSimulator:
     def _answer(self, text):
         if self.silent:
             return
+        if self.cut_off_with is not None:
+            self._cut_off()
+            return
         command = text.strip().upper()
         if command.startswith("SSSN"):
             self._download = None
@@ -327,6 +333,12 @@ class BoxSimulator:
         elif command.startswith("SSTR"):
             self._download = None
             self._send("".join("%02X" % v for v in clock_fields(self.clock())))
+
+    def _cut_off(self):
+        data, self.cut_off_with = self.cut_off_with, None
+        self.silent = True
+        self._log("out", data.decode("latin-1"))
+        self._write_all(data)
 
     def _start_download(self):
         if self._hash_once(0):

@@ -177,10 +177,12 @@ int Run(const std::string& command, const std::vector<std::string>& args) {
   }
   if (command != "wait-window" && command != "title" && command != "box-text" &&
       command != "answer" && command != "close" && command != "escape" && command != "alt-f4" &&
-      command != "syscommand" && command != "query-end-session" && command != "foreground") {
+      command != "syscommand" && command != "query-end-session" && command != "foreground" &&
+      command != "post-close") {
     return ControlCommand(command, args);
   }
-  HWND window = WaitWindow(args[0], command != "query-end-session");
+  // The end-of-session query and post-close also reach hidden windows (the service's).
+  HWND window = WaitWindow(args[0], command != "query-end-session" && command != "post-close");
   if (!window) return TimedOut(args[0]);
   if (command == "wait-window") {
     char className[256] = {};
@@ -197,7 +199,7 @@ int Run(const std::string& command, const std::vector<std::string>& args) {
     HWND button = GetDlgItem(window, ButtonId(args[1]));
     if (!button) return Fail("no button", args[1]);
     PostMessageA(button, BM_CLICK, 0, 0);
-  } else if (command == "close") {
+  } else if (command == "close" || command == "post-close") {
     PostMessageA(window, WM_CLOSE, 0, 0);
   } else if (command == "escape") {
     SetForegroundWindow(window);

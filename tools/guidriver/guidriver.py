@@ -84,6 +84,10 @@ class GuiDriver:
     def close(self, title):
         self.run("close", title)
 
+    def post_close(self, title):
+        """Posts WM_CLOSE, to a hidden window too (as the service's)."""
+        self.run("post-close", title)
+
     def escape(self, title):
         self.run("escape", title)
 

@@ -131,13 +131,15 @@ class Reply:
     """One answer. `result` None leaves the marker line out (the HTTP status then counts);
     `clock` None leaves the clock mark out, CLOCK_LOCAL / CLOCK_WRONG or 8 digits verbatim
     put it in. `raw` bytes are written instead of any HTTP reply (garbage). `delay` seconds
-    pass before anything is sent."""
+    pass before anything is sent. `endless` follows the body with filler lines, sent as fast
+    as the client takes them, until it hangs up (or ENDLESS_LIMIT seconds pass)."""
     status: int = 200
     result: Optional[object] = 200
     clock: Optional[str] = None
     delay: float = 0.0
     raw: Optional[bytes] = None
     filler: str = "abcd"
+    endless: bool = False
 
     def clock_digits(self):
         if self.clock == CLOCK_LOCAL:
@@ -155,6 +157,8 @@ class Reply:
         lines.append("</body></html>")
         return ("\r\n".join(lines) + "\r\n").encode("ascii")
 
+
+ENDLESS_LIMIT = 600.0
 
 GARBAGE = Reply(raw=b"this is not HTTP at all\r\n\r\n")
 SERVER_ERROR = Reply(status=500, result=None)
@@ -183,11 +187,29 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             return
         body = reply.body()
+        if reply.endless:
+            self._send_endless(reply, body)
+            return
         self.send_response(reply.status)
         self.send_header("Content-Type", "text/html")
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         self.wfile.write(body)
+
+    def _send_endless(self, reply, body):
+        self.send_response(reply.status)
+        self.send_header("Content-Type", "text/html")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+        filler = b"<p>" + b"x" * 1020 + b"</p>\r\n"
+        ends = time.monotonic() + ENDLESS_LIMIT
+        try:
+            self.wfile.write(body)
+            while time.monotonic() < ends:
+                self.wfile.write(filler * 64)
+        except OSError:
+            pass  # the client hung up
 
     def log_message(self, fmt, *args):
         if self.server.stub.verbose:

@@ -75,13 +75,19 @@ void SetTimeouts(HINTERNET request) {
     InternetSetOptionA(request, option, &ms, sizeof ms);
 }
 
-// Reads the body to its end; false when the transfer broke off.
-bool ReadBody(HINTERNET request, std::string& body) {
+enum class BodyEnd { Complete, Capped, BrokeOff };
+
+// Reads the body to its end, or to kReplyBodyLimit: a server that keeps streaming must not
+// hold the service up or grow it without end. What was read then stands as a cut reply.
+BodyEnd ReadBody(HINTERNET request, std::string& body) {
   char buffer[4096];
   for (;;) {
+    const std::size_t room = kReplyBodyLimit - body.size();
+    if (room == 0) return BodyEnd::Capped;
     DWORD read = 0;
-    if (!InternetReadFile(request, buffer, sizeof buffer, &read)) return false;
-    if (read == 0) return true;
+    const auto wanted = static_cast<DWORD>(room < sizeof buffer ? room : sizeof buffer);
+    if (!InternetReadFile(request, buffer, wanted, &read)) return BodyEnd::BrokeOff;
+    if (read == 0) return BodyEnd::Complete;
     body.append(buffer, read);
   }
 }
@@ -98,9 +104,9 @@ class WinInetHttpClient : public HttpClient {
                                                      request.port, nullptr, nullptr,
                                                      INTERNET_SERVICE_HTTP, 0, kContext));
     if (!connection) return Failure(Outcome::OpenFailed, request);
-    const InternetHandle file(
-        HttpOpenRequestA(connection.get(), "GET", request.object.c_str(), nullptr, nullptr, nullptr,
-                         RequestFlags(request), kContext));
+    const InternetHandle file(HttpOpenRequestA(connection.get(), "GET", request.object.c_str(),
+                                               nullptr, nullptr, nullptr, RequestFlags(request),
+                                               kContext));
     if (!file) return Failure(Outcome::OpenFailed, request);
     SetTimeouts(file.get());
 
@@ -116,8 +122,9 @@ class WinInetHttpClient : public HttpClient {
     HttpResponse response;
     response.outcome = Outcome::Received;
     response.status = static_cast<int>(status);
-    response.bodyComplete = ReadBody(file.get(), response.body);
-    if (!response.bodyComplete) response.failureText = ErrorText(GetLastError());
+    const BodyEnd end = ReadBody(file.get(), response.body);
+    response.bodyComplete = end == BodyEnd::Complete;
+    if (end == BodyEnd::BrokeOff) response.failureText = ErrorText(GetLastError());
     return response;
   }
 };
