@@ -111,7 +111,10 @@ void TimeLog(quorvel::StatusFiles& files, const std::filesystem::path& path, con
   quorvel::OpenedFile opened = files.OpenShared(ServicePath(path.string()));
   if (!opened.file) std::exit(1);
   const auto start = Steady::now();
-  const quorvel::LogFacts facts = quorvel::ScanLog(*opened.file, clock, {{}, 5});
+  quorvel::LogQuestions questions;
+  questions.ports = {0, 1, 2, 3, 4};
+  questions.horizon = clock.Now() - 48 * 3600;
+  const quorvel::LogFacts facts = quorvel::ScanLog(*opened.file, clock, questions);
   const double s = Seconds(Steady::now() - start);
   std::printf("log %-34s %7.1f MB: %8.3f s, %7.1f MB read back, %zu boxes%s\n", what,
               static_cast<double>(facts.size) / 1e6, s, static_cast<double>(facts.bytesRead) / 1e6,
