@@ -121,6 +121,7 @@ class LogReader {
   std::optional<CalendarTime> oldestSeen_;
   std::vector<PollExchange> poll_;  // the current poll's exchanges, the last one first
   bool pollTooLong_ = false;
+  bool newestPoll_ = true;                // the poll read first may be cut short by the log's end
   std::map<std::string, int> portOfBox_;  // where the newer polls matched found each box
 };
 
@@ -258,12 +259,14 @@ void LogReader::AddToPoll(CalendarTime poll) {
 }
 
 // The k-th exchange of a poll is on the k-th selected port, counting round again when polls
-// follow each other within a minute. The ports that would not open and the boxes met must
+// follow each other within a minute. A poll before the newest visits every port, the ports
+// that would not open and the boxes met must
 // agree with that order, and with where the newer polls found each box; otherwise the poll
 // is not matched (the settings changed, logging was switched on mid-poll, a box was moved).
 bool LogReader::MatchPorts(std::vector<int>& portOfExchange) const {
   const std::vector<int>& ports = questions_.ports;
   if (ports.empty() || pollTooLong_) return false;
+  if (!newestPoll_ && poll_.size() % ports.size() != 0) return false;
   std::map<std::string, int> portOfBox;
   portOfExchange.resize(poll_.size());
   for (std::size_t k = 0; k < poll_.size(); ++k) {
@@ -297,6 +300,7 @@ void LogReader::ClosePoll() {
   }
   poll_.clear();
   pollTooLong_ = false;
+  newestPoll_ = false;
 }
 
 void LogReader::EndUpload(CalendarTime at) {

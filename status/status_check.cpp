@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <set>
 
 namespace quorvel {
 namespace {
@@ -451,7 +452,9 @@ std::string StatusText(const SiteStatus& s, const Judgement& j, const Clock& clo
   if (!s.unknownReason.empty()) return std::string("QUORVEL UNKNOWN - ") + j.problems + "\n";
 
   const std::vector<int> ports = SelectedPorts(s.settings);
-  const std::size_t boxes = j.boxAges.size();
+  std::set<std::string> serials = s.cache.Serials();
+  for (const auto& [serial, box] : s.log.boxes) serials.insert(serial);
+  const std::size_t boxes = serials.size();
   std::string text = std::string("QUORVEL ") + name + " - ";
   if (!j.problems.empty()) text += j.problems + "; ";
   text += std::to_string(ports.size()) + (ports.size() == 1 ? " port, " : " ports, ") +

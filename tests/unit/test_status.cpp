@@ -444,6 +444,177 @@ TEST_CASE("the verdict follows the service, the waiting records and the ages") {
     CHECK(json.find('\n') == json.size() - 1);
   }
 }
+// Boxes that hold nothing and answer every poll, by port; a port left out stays silent.
+void EmptyBoxes(Site& site, const std::map<int, std::string>& serials) {
+  site.fake.comm.onWrite = [&site, serials](int port, const std::string& bytes) {
+    const auto box = serials.find(port);
+    if (box == serials.end()) return;
+    const std::string command = bytes.substr(0, 4);
+    if (command == "SSSN") site.fake.comm.Feed(port, box->second + "01\r");
+    if (command == "SSDD" || command == "SSCD") site.fake.comm.Feed(port, "COOL\r");
+  };
+}
+
+TEST_CASE("no OK without evidence") {
+  Site site;
+  site.settings.Logging = 0;
+  site.BoxHolds({kRecord1});
+  site.fake.http.defaultReply = {HttpResponse::Outcome::SendFailed, 0, "", false, "down"};
+  site.Minutes(3);
+  Check check(site);
+  site.fake.profiles.Set(kSettingsFile, "Logging", "0");
+  const std::string log = site.dir.ServicePath() + "\\quorveld.log";
+
+  SUBCASE("logging off with records waiting: a warning naming the log looked for") {
+    const std::string expected = "QUORVEL WARNING - no log at " + log +
+                                 " (logging is off): nothing tells whether the waiting records "
+                                 "move; 2 ports, 1 box, 1 record waiting, last delivery never";
+    CHECK(Start(check.Summary(), expected) == expected);
+  }
+  SUBCASE("no log and nothing waiting: unknown; a stopped service stays critical") {
+    TempDir elsewhere;
+    StatusOptions options;
+    options.dir = elsewhere.ServicePath();
+    const std::string expected = "QUORVEL UNKNOWN - no log at " + elsewhere.ServicePath() +
+                                 "\\quorveld.log (logging is off); 2 ports, 0 boxes, ";
+    CHECK(Start(check.Summary(options), expected) == expected);
+    CHECK(Judge(check.Gather(options)).verdict == Verdict::Unknown);
+    check.running = false;
+    CHECK(Judge(check.Gather(options)).verdict == Verdict::Critical);
+  }
+  SUBCASE("a log without a single time is no evidence either") {
+    site.dir.Write("quorveld.log", "garbage\r\n");
+    CHECK(Judge(check.Gather()).verdict == Verdict::Warning);
+  }
+  SUBCASE("a log showing uploads without the cache they read: unknown, naming the cache") {
+    site.dir.Write("quorveld.log",
+                   ";Upload initiated at 07/01/22 1310\r\n"
+                   ";Upload aborted. Nothing to send.\r\n");
+    std::filesystem::remove(site.dir.File("quorveld.dat"));
+    const Judgement j = Judge(check.Gather());
+    CHECK(j.verdict == Verdict::Unknown);
+    CHECK(j.problems.find("no cache at " + site.dir.ServicePath() + "\\quorveld.dat") !=
+          std::string::npos);
+  }
+}
+
+TEST_CASE("every box and every selected port is judged") {
+  Site site;
+  site.settings.PortSelected[2] = 1;
+  site.fake.comm.openError.clear();
+  EmptyBoxes(site, {{0, "00000000000001"}, {1, "00000000000002"}, {2, "00000000000003"}});
+  site.Minutes(62);                                                  // two polls of the three boxes
+  EmptyBoxes(site, {{0, "00000000000001"}, {2, "00000000000003"}});  // COM2's box is pulled
+  site.Minutes(3 * 60);
+  Check check(site);
+  site.fake.profiles.Set(kSettingsFile, "ComPorts", "111");
+  StatusOptions options;
+  options.warnHours = 1;
+  options.critHours = 2;
+
+  SUBCASE("the pulled box and its port are named while the others deliver") {
+    const SiteStatus status = check.Gather(options);
+    const Judgement j = Judge(status);
+    CHECK(j.verdict == Verdict::Critical);
+    CHECK(j.problems ==
+          "box 00000000000002 without a download for 3.0 h, "
+          "1 of 3 ports without a download for over 2.0 h (COM2)");
+    CHECK(j.portAges.at(0) < 3600);
+    CHECK(j.portAges.at(1) > 3 * 3600);
+    CHECK(*j.downloadAge == j.boxAges.at("00000000000002"));
+
+    const std::string metrics = StatusMetrics(status, j, site.fake.clock);
+    CHECK(metrics.find("# TYPE quorvel_up gauge\nquorvel_up 0\n") != std::string::npos);
+    CHECK(metrics.find("\nquorvel_verdict 2\n") != std::string::npos);
+    CHECK(metrics.find("\nquorvel_box_last_download_age_seconds{serial=\"00000000000002\","
+                       "port=\"COM2\"} " +
+                       std::to_string(j.boxAges.at("00000000000002")) + "\n") != std::string::npos);
+    CHECK(metrics.find("\nquorvel_port_selected{port=\"COM3\"} 1\n") != std::string::npos);
+  }
+  SUBCASE("polls that do not fit the selected ports name no port") {
+    site.fake.profiles.Set(kSettingsFile, "ComPorts", "1111");  // COM4 added since
+    const Judgement j = Judge(check.Gather(options));
+    CHECK(j.problems.find("ports without a download for over 2.0 h") != std::string::npos);
+    CHECK(j.problems.find("(COM") == std::string::npos);
+  }
+  SUBCASE("two ports without a box: both named, and reading stops past the threshold") {
+    std::string history;
+    while (history.size() < 3 * 1024 * 1024) history += site.Log();
+    site.dir.Write("quorveld.log", history);
+    EmptyBoxes(site, {{0, "00000000000001"}});
+    site.Minutes(3 * 60);
+    const SiteStatus status = check.Gather(options);
+    CHECK_FALSE(status.log.readWhole);
+    CHECK_FALSE(status.log.budgetSpent);
+    CHECK(status.log.bytesRead < 256 * 1024);
+    const std::string problem = "2 of 3 ports without a download for over 2.0 h (COM2 COM3)";
+    CHECK(Judge(status).problems.find(problem) != std::string::npos);
+  }
+}
+
+TEST_CASE("deliveries, clocks and the tail budget") {
+  Site site;
+  site.BoxHolds({kRecord1});
+  SUBCASE("a server answering 201 for ever delivers nothing") {
+    site.fake.http.defaultReply = {HttpResponse::Outcome::Received, 201, "", true, ""};
+    site.Minutes(3 * 60);
+    Check check(site);
+    StatusOptions options;
+    options.warnHours = 1;
+    options.critHours = 2;
+    const SiteStatus status = check.Gather(options);
+    CHECK_FALSE(status.log.lastDelivery);
+    CHECK(status.log.answered201Since >= 6);
+    const std::string summary = check.Summary(options);
+    const std::string expected = "QUORVEL CRITICAL - no upload delivered for 3.0 h (" +
+                                 std::to_string(status.log.answered201Since) +
+                                 " answered 201: nothing trimmed)";
+    CHECK(Start(summary, expected) == expected);
+    CHECK(summary.find("1 record waiting, last delivery never") != std::string::npos);
+  }
+  SUBCASE("times ahead of the clock: a warning, not fresh") {
+    site.ServerAnswers(200);
+    site.Minutes(2);
+    Check check(site);
+    site.fake.clock.Advance(-2 * 86400);
+    const Judgement j = Judge(check.Gather());
+    CHECK(j.verdict == Verdict::Warning);
+    CHECK(j.problems == "clock set back (the log runs 48.0 h ahead)");
+    site.fake.clock.Advance(2 * 86400 - 30 * 60);  // within daylight saving's hour
+    CHECK(Judge(check.Gather()).verdict == Verdict::Ok);
+  }
+  SUBCASE("the tail budget bounds the reading, and the summary says so") {
+    site.ServerAnswers(200);
+    site.Minutes(2);
+    std::string history;
+    while (history.size() < 2 * 1024 * 1024) history += ";Upload aborted. Nothing to send.\r\n";
+    LogQuestions questions = Asking({"00000000000009"}, 1);
+    questions.tailBudget = 1024 * 1024;
+    TextFile file(site.Log() + history);
+    const LogFacts facts = ScanLog(file, site.fake.clock, questions);
+    CHECK(facts.budgetSpent);
+    CHECK(facts.bytesRead >= questions.tailBudget);
+    CHECK(facts.bytesRead < questions.tailBudget + 2 * ReverseLineReader::kPiece);
+    SiteStatus status;
+    status.log = facts;
+    status.now = site.fake.clock.Now();
+    status.settings.PortSelected[0] = 1;
+    CHECK(StatusText(status, Judge(status), site.fake.clock).find(", log read back 1 MB only |") !=
+          std::string::npos);
+  }
+}
+
+TEST_CASE("the metrics file is replaced whole") {
+  TempDir dir;
+  const auto files = MakeSystemStatusFiles();
+  const std::string path = dir.ServicePath() + "\\quorvel.prom";
+  REQUIRE(files->WriteWhole(path, "quorvel_up 1\n"));
+  REQUIRE(files->WriteWhole(path, "quorvel_up 0\n"));
+  CHECK(dir.Read("quorvel.prom") == "quorvel_up 0\n");
+  CHECK(files->OpenShared(path + ".tmp").outcome == OpenOutcome::Missing);
+  CHECK_FALSE(files->WriteWhole(dir.ServicePath() + "\\no\\such\\folder\\quorvel.prom", ""));
+}
+
 TEST_CASE("reading leaves the service's files to the service") {
   TempDir dir;
   const std::string cache = dir.ServicePath() + "\\quorveld.dat";
