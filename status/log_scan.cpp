@@ -331,13 +331,15 @@ void LogReader::EndUpload(CalendarTime at) {
   }
 }
 
+// Past the horizon whatever is still missing is older than any threshold; only boxes
+// missing from the ports are looked for further, so that they can be named.
 bool LogReader::Answered() const {
-  if (PastHorizon()) return true;
-  if (!successFound_ || !facts_.lastPoll || !facts_.lastDownloadAt) return false;
+  const bool rest = successFound_ && facts_.lastPoll && facts_.lastDownloadAt &&
+                    boxesWithoutDownload_ == 0 && serialsAnswered_ == questions_.serials.size();
+  if (!rest && !PastHorizon()) return false;
   const std::size_t boxesWithDownload =
       facts_.boxes.size() - static_cast<std::size_t>(boxesWithoutDownload_);
-  return boxesWithoutDownload_ == 0 && boxesWithDownload >= questions_.ports.size() &&
-         serialsAnswered_ == questions_.serials.size();
+  return boxesWithDownload >= questions_.ports.size();
 }
 
 // The first time at the head of the log: how far back the log reaches.

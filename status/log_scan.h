@@ -115,8 +115,8 @@ struct LogQuestions {
 
 // Reads the log back from its end until every question is answered (the last delivery, the
 // last poll, and the last completed download of every serial asked for, of every serial met,
-// and of at least as many boxes as ports are selected), the horizon is passed, the tail
-// budget is spent or its start is reached.
+// and of at least as many boxes as ports are selected; past the horizon only the latter), the
+// tail budget is spent or its start is reached.
 LogFacts ScanLog(SharedFile& log, const Clock& clock, const LogQuestions& questions);
 
 }  // namespace quorvel
