@@ -91,8 +91,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              static_cast<long long>(log.size));
   FUZZ_CHECK(!log.readWhole || log.bytesRead == log.size, "read whole but %lld of %lld",
              static_cast<long long>(log.bytesRead), static_cast<long long>(log.size));
-  FUZZ_CHECK(!log.lastSuccess || log.lastAttempt, "a success without an attempt");
-  FUZZ_CHECK(log.failedUploadsSince >= 0 && log.unreadableLines >= 0, "negative counts");
+  FUZZ_CHECK(!log.lastDelivery || log.lastAttempt, "a delivery without an attempt");
+  FUZZ_CHECK(log.undeliveredSince >= 0 && log.unreadableLines >= 0, "negative counts");
   for (const auto& [serial, box] : log.boxes) {
     FUZZ_CHECK(serial.size() == 14, "serial '%s'", serial.c_str());
     FUZZ_CHECK(!box.lastDownload || box.lastDownload->records >= 0, "negative records");
