@@ -463,7 +463,9 @@ std::string StatusText(const SiteStatus& s, const Judgement& j, const Clock& clo
           " waiting, last delivery ";
   if (s.log.lastDelivery)
     text += Age(s.now - s.log.lastDelivery->at) + " ago";
-  else if (s.log.readWhole || !j.uploadAge)
+  else if (!s.log.oldestRead)
+    text += "unknown";  // no log, or none with a time
+  else if (s.log.readWhole)
     text += "never";
   else
     text += "over " + Age(*j.uploadAge) + " ago";

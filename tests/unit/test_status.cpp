@@ -468,7 +468,7 @@ TEST_CASE("no OK without evidence") {
   SUBCASE("logging off with records waiting: a warning naming the log looked for") {
     const std::string expected = "QUORVEL WARNING - no log at " + log +
                                  " (logging is off): nothing tells whether the waiting records "
-                                 "move; 2 ports, 1 box, 1 record waiting, last delivery never";
+                                 "move; 2 ports, 1 box, 1 record waiting, last delivery unknown";
     CHECK(Start(check.Summary(), expected) == expected);
   }
   SUBCASE("no log and nothing waiting: unknown; a stopped service stays critical") {
