@@ -656,14 +656,15 @@ TEST_CASE("command line arguments") {
   StatusOptions options;
   std::string error;
   SUBCASE("all of them") {
-    REQUIRE(ParseStatusOptions(
-        {"--ini", "a.ini", "--dir=C:\\data", "--warn-hours", "0.5", "--crit-hours=1.25", "--json"},
-        options, error));
+    REQUIRE(ParseStatusOptions({"--ini", "a.ini", "--dir=C:\\data", "--warn-hours", "0.5",
+                                "--crit-hours=1.25", "--json", "--prom", "site.prom"},
+                               options, error));
     CHECK(*options.ini == "a.ini");
     CHECK(*options.dir == "C:\\data");
     CHECK(options.warnHours == 0.5);
     CHECK(options.critHours == 1.25);
     CHECK(options.json);
+    CHECK(*options.prom == "site.prom");
   }
   SUBCASE("bad ones are refused with the reason") {
     CHECK_FALSE(ParseStatusOptions({"--warn-hours", "soon"}, options, error));
@@ -671,6 +672,8 @@ TEST_CASE("command line arguments") {
     CHECK_FALSE(ParseStatusOptions({"--crit-hours", "-1"}, options, error));
     CHECK_FALSE(ParseStatusOptions({"--ini"}, options, error));
     CHECK(error == "--ini needs a value");
+    CHECK_FALSE(ParseStatusOptions({"--prom="}, options, error));
+    CHECK(error == "--prom needs a value");
     CHECK_FALSE(ParseStatusOptions({"--verbose"}, options, error));
     CHECK(error == "unknown argument '--verbose'");
     CHECK_FALSE(ParseStatusOptions({"--json=1"}, options, error));
