@@ -259,10 +259,10 @@ void LogReader::AddToPoll(CalendarTime poll) {
 }
 
 // The k-th exchange of a poll is on the k-th selected port, counting round again when polls
-// follow each other within a minute. A poll before the newest visits every port, the ports
-// that would not open and the boxes met must
-// agree with that order, and with where the newer polls found each box; otherwise the poll
-// is not matched (the settings changed, logging was switched on mid-poll, a box was moved).
+// follow each other within a minute. Each poll before the newest visits every port; the ports
+// that would not open and the boxes met must agree with that order, and with where the newer
+// polls found each box. Otherwise the poll is not matched (the ports selected changed, logging
+// was switched on mid-poll, the service was stopped mid-poll, a box was moved).
 bool LogReader::MatchPorts(std::vector<int>& portOfExchange) const {
   const std::vector<int>& ports = questions_.ports;
   if (ports.empty() || pollTooLong_) return false;
@@ -274,7 +274,7 @@ bool LogReader::MatchPorts(std::vector<int>& portOfExchange) const {
     const int port = ports[k % ports.size()];
     if (e.unopenedPort >= 0 && e.unopenedPort != port) return false;
     if (!e.serial.empty() && portOfBox.emplace(e.serial, port).first->second != port) return false;
-    const auto known = portOfBox_.find(e.serial);
+    const auto known = e.serial.empty() ? portOfBox_.end() : portOfBox_.find(e.serial);
     if (known != portOfBox_.end() && known->second != port) return false;
     portOfExchange[poll_.size() - 1 - k] = port;
   }
