@@ -2,11 +2,12 @@
 //
 //   status_read [log-megabytes] [cache-lines]     defaults: 200 MB, 1,000,000 lines
 //
-// The log repeats a day of a five-box site (hourly polls of every box, an upload every six
-// minutes); the cache holds whole box-days. Two log readings: a site that delivers (the
-// answers lie near the end) and one whose uploads have never been accepted (the whole log is
-// read back). The files go to a temporary folder, removed afterwards. Figures from a
-// sanitizer build are inflated.
+// The log repeats a day of a site (hourly polls of every box, an upload every six minutes);
+// the cache holds whole box-days. Three log readings: a five-box site that delivers (the
+// answers lie near the end), one whose uploads have never been accepted (read back to the
+// critical threshold), and the worst layout: one box answering while two ports are selected
+// and nothing delivered, which is read back to the tail budget. The files go to a temporary
+// folder, removed afterwards. Figures from a sanitizer build are inflated.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -56,14 +57,14 @@ std::string LongTime(int day, int hour, int minute) {
   return text;
 }
 
-void WriteLog(const std::filesystem::path& file, long long bytes, bool accepted) {
+void WriteLog(const std::filesystem::path& file, long long bytes, bool accepted, int boxes) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   const std::string sep = ";=============================================\r\n";
   long long written = 0;
   for (int day = 0; written < bytes; ++day) {
     std::string text;
     for (int hour = 0; hour < 24; ++hour) {
-      for (int box = 0; box < 5; ++box) {
+      for (int box = 0; box < boxes; ++box) {
         const std::string serial = "0123456789ab0" + std::to_string(box);
         text += sep + ";Download initiated at " + ShortTime(day, hour, 6) + "\r\n;Serial #" +
                 serial + "\r\nDownload initiated from " + serial + " v 01\r\n;start " +
@@ -106,16 +107,22 @@ double Seconds(Steady::duration d) {
   return std::chrono::duration<double>(d).count();
 }
 
-void TimeLog(quorvel::StatusFiles& files, const std::filesystem::path& path, const char* what) {
+double TimeLog(quorvel::StatusFiles& files, const std::filesystem::path& path, const char* what,
+               int ports) {
   UtcClock clock;
   quorvel::OpenedFile opened = files.OpenShared(ServicePath(path.string()));
   if (!opened.file) std::exit(1);
   const auto start = Steady::now();
-  const quorvel::LogFacts facts = quorvel::ScanLog(*opened.file, clock, {{}, 5});
+  quorvel::LogQuestions questions;
+  for (int port = 0; port < ports; ++port) questions.ports.push_back(port);
+  questions.horizon = clock.Now() - 48 * 3600;
+  const quorvel::LogFacts facts = quorvel::ScanLog(*opened.file, clock, questions);
   const double s = Seconds(Steady::now() - start);
-  std::printf("log %-34s %7.1f MB: %8.3f s, %7.1f MB read back, %zu boxes%s\n", what,
+  std::printf("log %-40s %7.1f MB: %8.3f s, %7.1f MB read back, %zu boxes%s%s\n", what,
               static_cast<double>(facts.size) / 1e6, s, static_cast<double>(facts.bytesRead) / 1e6,
-              facts.boxes.size(), facts.readWhole ? ", read whole" : "");
+              facts.boxes.size(), facts.readWhole ? ", read whole" : "",
+              facts.budgetSpent ? ", tail budget spent" : "");
+  return s;
 }
 
 }  // namespace
@@ -128,11 +135,13 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(dir);
   const auto files = quorvel::MakeSystemStatusFiles();
 
-  WriteLog(dir / "delivering.log", megabytes * 1000000, true);
-  WriteLog(dir / "refused.log", megabytes * 1000000, false);
+  WriteLog(dir / "delivering.log", megabytes * 1000000, true, 5);
+  WriteLog(dir / "refused.log", megabytes * 1000000, false, 5);
+  WriteLog(dir / "worst.log", megabytes * 1000000, false, 1);
   WriteCache(dir / "quorveld.dat", lines);
-  TimeLog(*files, dir / "delivering.log", "(uploads accepted)");
-  TimeLog(*files, dir / "refused.log", "(no upload ever accepted)");
+  TimeLog(*files, dir / "delivering.log", "(five boxes, uploads accepted)", 5);
+  TimeLog(*files, dir / "refused.log", "(five boxes, no upload ever accepted)", 5);
+  const double worst = TimeLog(*files, dir / "worst.log", "(one box, two ports, none accepted)", 2);
 
   quorvel::OpenedFile cache = files->OpenShared(ServicePath((dir / "quorveld.dat").string()));
   if (!cache.file) return 1;
@@ -143,6 +152,7 @@ int main(int argc, char** argv) {
               static_cast<long long>(facts.records + facts.notRecords),
               static_cast<double>(facts.size) / 1e6, s, static_cast<long long>(facts.BoxDayCount()),
               static_cast<long long>(facts.notRecords));
+  std::printf("worst layout, log and cache: %.3f s\n", worst + s);
   std::filesystem::remove_all(dir);
   return 0;
 }

@@ -67,7 +67,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SiteStatus status;
   status.serviceRunning = size % 2 == 0;
   status.now = clock.Now();
-  status.settings.PortSelected[0] = 1;
   status.cache = ScanCache(cacheFile);
   const std::int64_t lines = static_cast<std::int64_t>(ForwardLines(bytes).size());
   FUZZ_CHECK(status.cache.records + status.cache.notRecords == lines,
@@ -76,7 +75,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              static_cast<long long>(status.cache.notRecords), static_cast<long long>(lines));
 
   TextFile logFile(bytes);
-  status.log = ScanLog(logFile, clock, {status.cache.Serials(), static_cast<int>(size % 4)});
+  LogQuestions questions;
+  questions.serials = status.cache.Serials();
+  for (std::size_t port = 0; port < size % 4; ++port) {
+    questions.ports.push_back(static_cast<int>(port));
+    status.settings.PortSelected[port] = 1;
+  }
+  if (size % 3 == 0) questions.horizon = clock.Now() - 3600;
+  questions.tailBudget = 1 + static_cast<std::int64_t>(size % 200000);
+  status.log = ScanLog(logFile, clock, questions);
   const LogFacts& log = status.log;
   FUZZ_CHECK(log.size == static_cast<std::int64_t>(size), "size %lld",
              static_cast<long long>(log.size));
@@ -84,16 +91,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
              static_cast<long long>(log.size));
   FUZZ_CHECK(!log.readWhole || log.bytesRead == log.size, "read whole but %lld of %lld",
              static_cast<long long>(log.bytesRead), static_cast<long long>(log.size));
-  FUZZ_CHECK(!log.lastSuccess || log.lastAttempt, "a success without an attempt");
-  FUZZ_CHECK(log.failedUploadsSince >= 0 && log.unreadableLines >= 0, "negative counts");
+  FUZZ_CHECK(!log.lastDelivery || log.lastAttempt, "a delivery without an attempt");
+  FUZZ_CHECK(log.undeliveredSince >= 0 && log.unreadableLines >= 0, "negative counts");
   for (const auto& [serial, box] : log.boxes) {
     FUZZ_CHECK(serial.size() == 14, "serial '%s'", serial.c_str());
     FUZZ_CHECK(!box.lastDownload || box.lastDownload->records >= 0, "negative records");
   }
 
   const Judgement judgement = Judge(status);
-  FUZZ_CHECK(static_cast<int>(judgement.verdict) >= 0 && static_cast<int>(judgement.verdict) <= 2,
+  FUZZ_CHECK(static_cast<int>(judgement.verdict) >= 0 && static_cast<int>(judgement.verdict) <= 3,
              "verdict %d", static_cast<int>(judgement.verdict));
+  FUZZ_CHECK(judgement.verdict != Verdict::Ok || log.oldestRead, "OK without a time in the log");
+  FUZZ_CHECK(!log.budgetSpent || log.bytesRead >= questions.tailBudget, "budget spent early");
+  FUZZ_CHECK(log.bytesRead < questions.tailBudget + 2 * 65536 || log.readWhole, "read %lld",
+             static_cast<long long>(log.bytesRead));
   FUZZ_CHECK(status.serviceRunning || judgement.verdict == Verdict::Critical,
              "a stopped service is not critical");
   const std::string text = StatusText(status, judgement, clock);

@@ -10,6 +10,8 @@ namespace {
 
 constexpr std::size_t kSerialDigits = 14;
 constexpr std::size_t kHeadBytes = 64 * 1024;
+// More exchanges under one poll time than any site's ports give: not matched to ports.
+constexpr std::size_t kLongestPoll = 4096;
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
@@ -70,6 +72,14 @@ struct Exchange {
   int unopenedPort = -1;
 };
 
+// One port's exchange of a poll, kept until the poll's first exchange is read.
+struct PollExchange {
+  CalendarTime poll = 0;
+  std::string serial;
+  std::optional<CalendarTime> downloadEnded;
+  int unopenedPort = -1;
+};
+
 class LogReader {
  public:
   LogReader(const Clock& clock, const LogQuestions& questions, LogFacts& facts)
@@ -77,13 +87,24 @@ class LogReader {
 
   void Take(std::string_view line);
   bool Answered() const;
+  // At the log's start the poll read last is whole; anywhere else it may be cut.
+  void Finish(bool reachedStart) {
+    if (reachedStart) ClosePoll();
+  }
   std::optional<CalendarTime> oldestSeen() const { return oldestSeen_; }
 
  private:
   std::optional<CalendarTime> Noted(std::optional<CalendarTime> t) {
     if (t && (!oldestSeen_ || *t < *oldestSeen_)) oldestSeen_ = t;
+    if (t && (!facts_.newest || *t > *facts_.newest)) facts_.newest = t;
     return t;
   }
+  bool PastHorizon() const {
+    return questions_.horizon && oldestSeen_ && *oldestSeen_ < *questions_.horizon;
+  }
+  void AddToPoll(CalendarTime poll);
+  void ClosePoll();
+  bool MatchPorts(std::vector<int>& portOfExchange) const;
   void TakeRemark(std::string_view line, bool firstLine);
   void EndDownloadExchange(CalendarTime at);
   void EndUpload(CalendarTime at);
@@ -98,6 +119,10 @@ class LogReader {
   int boxesWithoutDownload_ = 0;
   std::size_t serialsAnswered_ = 0;  // of questions_.serials, those with their download found
   std::optional<CalendarTime> oldestSeen_;
+  std::vector<PollExchange> poll_;  // the current poll's exchanges, the last one first
+  bool pollTooLong_ = false;
+  bool newestPoll_ = true;                // the poll read first may be cut short by the log's end
+  std::map<std::string, int> portOfBox_;  // where the newer polls matched found each box
 };
 
 void LogReader::ClockResult(const std::string& result) {
@@ -143,6 +168,7 @@ void LogReader::TakeRemark(std::string_view line, bool firstLine) {
   } else if (StartsWith(line, ";Upload initiated at ")) {
     if (auto t = Noted(times_.Short(line.substr(21)))) EndUpload(*t);
     x_ = Exchange{};
+    ClosePoll();  // an upload runs only between polls
   } else if (StartsWith(line, "; Request ")) {
     x_.request = std::string(line.substr(10, 64));
   } else if (StartsWith(line, ";Upload successful.  Server response ")) {
@@ -183,6 +209,7 @@ void LogReader::TakeRemark(std::string_view line, bool firstLine) {
     const auto t = Noted(times_.Short(line.substr(21)));
     if (firstLine && t) facts_.shutdownAt = t;
     x_ = Exchange{};
+    ClosePoll();
   } else {
     ++facts_.unreadableLines;
   }
@@ -190,6 +217,7 @@ void LogReader::TakeRemark(std::string_view line, bool firstLine) {
 
 void LogReader::EndDownloadExchange(CalendarTime at) {
   if (!facts_.lastPoll) facts_.lastPoll = at;
+  AddToPoll(at);
   const bool beforeAnyDownload = !facts_.lastDownloadAt;
   if (x_.unopenedPort >= 0) {
     if (beforeAnyDownload) facts_.portFailuresSince[x_.unopenedPort].Add("unable to open", at);
@@ -215,6 +243,66 @@ void LogReader::EndDownloadExchange(CalendarTime at) {
                         x_.failureAt.value_or(at));
 }
 
+// Every exchange of one poll carries the poll's start time.
+void LogReader::AddToPoll(CalendarTime poll) {
+  if (!poll_.empty() && poll_.back().poll != poll) ClosePoll();
+  if (poll_.size() >= kLongestPoll) {
+    pollTooLong_ = true;
+    return;
+  }
+  PollExchange e;
+  e.poll = poll;
+  e.serial = x_.serial;
+  if (x_.ended && x_.unopenedPort < 0) e.downloadEnded = x_.endedAt;
+  e.unopenedPort = x_.unopenedPort;
+  poll_.push_back(std::move(e));
+}
+
+// The k-th exchange of a poll is on the k-th selected port, counting round again when polls
+// follow each other within a minute. Each poll before the newest visits every port; the ports
+// that would not open and the boxes met must agree with that order, and with where the newer
+// polls found each box. Otherwise the poll is not matched (the ports selected changed, logging
+// was switched on mid-poll, the service was stopped mid-poll, a box was moved).
+bool LogReader::MatchPorts(std::vector<int>& portOfExchange) const {
+  const std::vector<int>& ports = questions_.ports;
+  if (ports.empty() || pollTooLong_) return false;
+  if (!newestPoll_ && poll_.size() % ports.size() != 0) return false;
+  std::map<std::string, int> portOfBox;
+  portOfExchange.resize(poll_.size());
+  for (std::size_t k = 0; k < poll_.size(); ++k) {
+    const PollExchange& e = poll_[poll_.size() - 1 - k];
+    const int port = ports[k % ports.size()];
+    if (e.unopenedPort >= 0 && e.unopenedPort != port) return false;
+    if (!e.serial.empty() && portOfBox.emplace(e.serial, port).first->second != port) return false;
+    const auto known = e.serial.empty() ? portOfBox_.end() : portOfBox_.find(e.serial);
+    if (known != portOfBox_.end() && known->second != port) return false;
+    portOfExchange[poll_.size() - 1 - k] = port;
+  }
+  return true;
+}
+
+void LogReader::ClosePoll() {
+  if (poll_.empty()) return;
+  std::vector<int> portOf;
+  if (MatchPorts(portOf)) {
+    for (std::size_t i = 0; i < poll_.size(); ++i) {
+      const PollExchange& e = poll_[i];
+      PortFacts& port = facts_.ports[portOf[i]];
+      if (!e.serial.empty()) portOfBox_.emplace(e.serial, portOf[i]);
+      port.lastExchange = std::max(port.lastExchange, e.poll);
+      if (e.downloadEnded && (!port.lastDownload || *e.downloadEnded > *port.lastDownload)) {
+        port.lastDownload = e.downloadEnded;
+        port.serial = e.serial;
+      }
+    }
+  } else if (!facts_.unmatchedPoll || poll_.front().poll > *facts_.unmatchedPoll) {
+    facts_.unmatchedPoll = poll_.front().poll;
+  }
+  poll_.clear();
+  pollTooLong_ = false;
+  newestPoll_ = false;
+}
+
 void LogReader::EndUpload(CalendarTime at) {
   if (x_.clock && !facts_.lastClockPass) facts_.lastClockPass = ClockPass{at, x_.clock->result};
   UploadAttempt attempt;
@@ -234,18 +322,24 @@ void LogReader::EndUpload(CalendarTime at) {
   }
   if (!facts_.lastAttempt) facts_.lastAttempt = attempt;
   if (successFound_) return;
-  if (attempt.result == UploadResult::Accepted) {
-    facts_.lastSuccess = attempt;
+  if (attempt.result == UploadResult::Accepted && attempt.response == 200) {
+    facts_.lastDelivery = attempt;
     successFound_ = true;
-  } else if (attempt.result == UploadResult::Refused) {
-    ++facts_.failedUploadsSince;
+  } else if (attempt.result == UploadResult::Accepted || attempt.result == UploadResult::Refused) {
+    ++facts_.undeliveredSince;
+    if (attempt.response == 201) ++facts_.answered201Since;
   }
 }
 
+// Past the horizon whatever is still missing is older than any threshold; only boxes
+// missing from the ports are looked for further, so that they can be named.
 bool LogReader::Answered() const {
-  if (!successFound_ || !facts_.lastPoll || !facts_.lastDownloadAt) return false;
-  return boxesWithoutDownload_ == 0 && static_cast<int>(facts_.boxes.size()) >= questions_.boxes &&
-         serialsAnswered_ == questions_.serials.size();
+  const bool rest = successFound_ && facts_.lastPoll && facts_.lastDownloadAt &&
+                    boxesWithoutDownload_ == 0 && serialsAnswered_ == questions_.serials.size();
+  if (!rest && !PastHorizon()) return false;
+  const std::size_t boxesWithDownload =
+      facts_.boxes.size() - static_cast<std::size_t>(boxesWithoutDownload_);
+  return boxesWithDownload >= questions_.ports.size();
 }
 
 // The first time at the head of the log: how far back the log reaches.
@@ -340,13 +434,17 @@ LogFacts ScanLog(SharedFile& log, const Clock& clock, const LogQuestions& questi
     }
     reader.Take(line);
     // Once the answers are in, what is left of the file is read only when it is at hand.
-    if (reader.Answered() && lines.bytesRead() < facts.size) {
+    if (lines.bytesRead() < facts.size &&
+        (reader.Answered() || lines.bytesRead() >= questions.tailBudget)) {
+      facts.budgetSpent = !reader.Answered();
       reachedStart = false;
       break;
     }
   }
+  reader.Finish(reachedStart);
   facts.bytesRead = lines.bytesRead();
   facts.readWhole = reachedStart;
+  facts.oldestRead = reader.oldestSeen();
   facts.oldest = reachedStart ? reader.oldestSeen() : FirstTime(log, clock);
   if (!facts.oldest) facts.oldest = reader.oldestSeen();
   return facts;

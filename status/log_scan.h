@@ -1,6 +1,7 @@
 #pragma once
 // What quorveld.log tells about the site: the log is read from its end back, only as far
-// as needed to answer (last upload, last delivery, last poll, each box's last download).
+// as needed to answer (last upload, last delivery, last poll, each box's last download), and
+// never further than a tail budget.
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -60,6 +61,14 @@ struct BoxFacts {
   Failures failuresSince;  // since its last completed download (in the part read)
 };
 
+// A selected port as the order of the poll's exchanges tells it: each poll visits the
+// selected ports in ascending order, one exchange each.
+struct PortFacts {
+  CalendarTime lastExchange = 0;             // the poll of its newest exchange read
+  std::optional<CalendarTime> lastDownload;  // when its newest completed download ended
+  std::string serial;                        // the box of that download
+};
+
 struct ClockPass {
   CalendarTime at = 0;  // the upload it followed
   std::string result;   // "set", "bad response", "not responding"
@@ -70,30 +79,44 @@ struct LogFacts {
   std::int64_t size = 0;
   std::int64_t bytesRead = 0;
   bool readWhole = false;
-  std::optional<CalendarTime> oldest;  // the first time the log holds
+  bool budgetSpent = false;                // reading stopped at the tail budget, not at the answers
+  std::optional<CalendarTime> oldest;      // the first time the log holds
+  std::optional<CalendarTime> oldestRead;  // the first time of the part read
+  std::optional<CalendarTime> newest;      // the latest time of the part read
   std::optional<UploadAttempt> lastAttempt;
-  std::optional<UploadAttempt> lastSuccess;
-  int failedUploadsSince = 0;  // refused since the last success
+  // Only a 200 trims the cache: a 201 is logged as successful, yet the batch goes again.
+  std::optional<UploadAttempt> lastDelivery;
+  int undeliveredSince = 0;  // uploads refused or answered 201 since the last delivery
+  int answered201Since = 0;  // of those, the 201s
   std::optional<CalendarTime> lastPoll;
   std::optional<CalendarTime> lastDownloadAt;  // newest completed download of any box
   std::map<std::string, BoxFacts> boxes;       // by serial
   Failures unitFailuresSince;  // not tied to a serial (AutoSerial, GetSerial), since lastDownloadAt
   std::map<int, Failures> portFailuresSince;  // "unable to open com port N", since lastDownloadAt
+  std::map<int, PortFacts> ports;             // by port index, from the polls read whole
+  // The newest poll whose exchanges could not be matched to ports (the order did not fit).
+  std::optional<CalendarTime> unmatchedPoll;
   std::optional<ClockPass> lastClockPass;
   std::optional<CalendarTime> shutdownAt;  // when the log ends with the shutdown lines
   bool unfinishedLastLine = false;
   int unreadableLines = 0;  // lines the service does not write (garbage, cut lines)
 };
 
+constexpr std::int64_t kLogTailBudget = 32 * 1024 * 1024;
+
 // What the log is read for: the boxes whose last download must be found.
 struct LogQuestions {
   std::set<std::string> serials;  // those with records in the cache
-  int boxes = 0;                  // at least this many boxes (the selected ports)
+  std::vector<int> ports;         // the selected port indices, ascending
+  // Once the part read reaches back before this time, nothing older changes the verdict.
+  std::optional<CalendarTime> horizon;
+  std::int64_t tailBudget = kLogTailBudget;  // the most bytes read back from the end
 };
 
-// Reads the log back from its end until every question is answered (the last accepted upload,
-// the last poll, and the last completed download of every serial asked for, of every serial
-// met, and of at least `boxes` boxes) or its start is reached.
+// Reads the log back from its end until every question is answered (the last delivery, the
+// last poll, and the last completed download of every serial asked for, of every serial met,
+// and of at least as many boxes as ports are selected; past the horizon only the latter), the
+// tail budget is spent or its start is reached.
 LogFacts ScanLog(SharedFile& log, const Clock& clock, const LogQuestions& questions);
 
 }  // namespace quorvel

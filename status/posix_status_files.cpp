@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "service/platform/posix/host_path.h"
 #include "status/status_files.h"
@@ -45,6 +46,16 @@ class PosixStatusFiles : public StatusFiles {
   bool IsFolder(const std::string& path) override {
     struct stat info {};
     return stat(HostPath(path).c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  }
+  bool WriteWhole(const std::string& path, const std::string& text) override {
+    const std::string target = HostPath(path);
+    const std::string temporary = target + ".tmp";
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) return false;
+    const bool whole = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    if (close(fd) == 0 && whole && std::rename(temporary.c_str(), target.c_str()) == 0) return true;
+    unlink(temporary.c_str());
+    return false;
   }
 };
 

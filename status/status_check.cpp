@@ -1,12 +1,17 @@
 #include "status/status_check.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <set>
 
 namespace quorvel {
 namespace {
 
 const char* const kVerdictNames[] = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
+// Log times ahead of the clock by more than this mean the clock was set back. The log's times
+// are local: around the autumn's change of daylight saving time they may run an hour ahead.
+constexpr CalendarTime kClockSlack = 70 * 60;
 
 // quorveld.INI read from another path: the store is asked for that file instead.
 class ProfileAt : public ProfileStore {
@@ -36,10 +41,25 @@ std::string Join(const std::string& folder, const char* name) {
   return folder + "\\" + name;
 }
 
+// A known fault outweighs not knowing: CRITICAL over UNKNOWN over WARNING.
+int Weight(Verdict v) {
+  switch (v) {
+    case Verdict::Ok:
+      return 0;
+    case Verdict::Warning:
+      return 1;
+    case Verdict::Unknown:
+      return 2;
+    case Verdict::Critical:
+      break;
+  }
+  return 3;
+}
+
 void Problem(Judgement& j, Verdict severity, const std::string& text) {
   if (!j.problems.empty()) j.problems += ", ";
   j.problems += text;
-  if (static_cast<int>(severity) > static_cast<int>(j.verdict)) j.verdict = severity;
+  if (Weight(severity) > Weight(j.verdict)) j.verdict = severity;
 }
 
 std::string Age(CalendarTime seconds) {
@@ -71,14 +91,14 @@ std::string DayText(std::uint32_t yyyymmdd) {
   return text;
 }
 
-std::string SelectedPorts(const Settings& s) {
-  std::string ports;
-  for (int i = 0; i < kPortCount; ++i) {
-    if (!s.PortSelected[i]) continue;
-    if (!ports.empty()) ports += ' ';
-    ports += "COM" + std::to_string(i + 1);
-  }
-  return ports;
+std::string PortName(int index) {
+  return "COM" + std::to_string(index + 1);
+}
+
+std::string PortNames(const std::vector<int>& ports) {
+  std::string names;
+  for (int port : ports) names += (names.empty() ? "" : " ") + PortName(port);
+  return names;
 }
 
 const char* ResultText(UploadResult r) {
@@ -125,13 +145,6 @@ bool OpenFailed(OpenedFile& opened, const std::string& path, std::string& reason
   if (opened.outcome != OpenOutcome::Unreadable) return false;
   reason = "cannot read " + path;
   return true;
-}
-
-std::optional<CalendarTime> AgeSince(std::optional<CalendarTime> event,
-                                     std::optional<CalendarTime> oldest, CalendarTime now) {
-  if (event) return now - *event;
-  if (oldest) return now - *oldest;
-  return std::nullopt;
 }
 
 // JSON text with every byte outside printable ASCII escaped, so any log content stays valid.
@@ -205,6 +218,7 @@ std::string AttemptText(const UploadAttempt& a, const Clock& clock) {
   text += std::string(", ") + ResultText(a.result);
   if (a.result == UploadResult::Accepted || a.result == UploadResult::Refused)
     text += " (server response " + std::to_string(a.response) + ")";
+  if (a.result == UploadResult::Accepted && a.response != 200) text += ", nothing trimmed";
   return text;
 }
 
@@ -214,17 +228,17 @@ std::string FailuresText(const Failures& f, const Clock& clock) {
 }
 
 std::string PerfData(const SiteStatus& s, const Judgement& j) {
-  const long long warn = static_cast<long long>(s.warnHours * 3600);
-  const long long crit = static_cast<long long>(s.critHours * 3600);
+  const std::string thresholds = std::to_string(static_cast<long long>(s.warnHours * 3600)) + ";" +
+                                 std::to_string(static_cast<long long>(s.critHours * 3600)) + ";";
   std::string perf = "waiting=" + std::to_string(s.cache.records) +
                      ";;; box_days=" + std::to_string(s.cache.BoxDayCount()) + ";;;";
   if (j.uploadAge)
-    perf += " upload_age_s=" + std::to_string(*j.uploadAge) + ";" + std::to_string(warn) + ";" +
-            std::to_string(crit) + ";";
+    perf += " upload_age_s=" + std::to_string(*j.uploadAge) + ";" +
+            (j.uploadJudged ? thresholds : ";;");
   if (j.downloadAge)
-    perf += " download_age_s=" + std::to_string(*j.downloadAge) + ";" + std::to_string(warn) + ";" +
-            std::to_string(crit) + ";";
-  perf += " failed_uploads=" + std::to_string(s.log.failedUploadsSince) + ";;;";
+    perf += " download_age_s=" + std::to_string(*j.downloadAge) + ";" +
+            (j.downloadJudged ? thresholds : ";;");
+  perf += " failed_uploads=" + std::to_string(s.log.undeliveredSince) + ";;;";
   perf += " log_bytes=" + std::to_string(s.log.size) +
           "B;;; cache_bytes=" + std::to_string(s.cache.size) + "B;;;";
   return perf;
@@ -288,10 +302,127 @@ SiteStatus GatherStatus(const StatusOptions& options, Surroundings& around) {
   if (cache.file) s.cache = ReadCache(std::move(cache.file));
   OpenedFile log = around.files.OpenShared(s.logPath);
   if (OpenFailed(log, s.logPath, s.unknownReason)) return s;
-  if (log.file)
-    s.log = ScanLog(*log.file, around.clock, {s.cache.Serials(), SelectedPortCount(s.settings)});
+  if (log.file) {
+    LogQuestions questions;
+    questions.serials = s.cache.Serials();
+    questions.ports = SelectedPorts(s.settings);
+    questions.horizon = s.now - static_cast<CalendarTime>(s.critHours * 3600);
+    s.log = ScanLog(*log.file, around.clock, questions);
+  }
   return s;
 }
+
+void AddProblem(Judgement& judgement, Verdict severity, const std::string& text) {
+  Problem(judgement, severity, text);
+}
+
+std::vector<int> SelectedPorts(const Settings& settings) {
+  std::vector<int> ports;
+  for (int i = 0; i < kPortCount; ++i)
+    if (settings.PortSelected[i]) ports.push_back(i);
+  return ports;
+}
+
+namespace {
+
+// The thresholds, and the wording of an age that may be longer than the part of the log read.
+struct AgeRules {
+  CalendarTime warn, crit;
+  bool partial;  // the log was not read whole
+  Verdict Of(CalendarTime age) const {
+    return age > crit ? Verdict::Critical : age > warn ? Verdict::Warning : Verdict::Ok;
+  }
+  std::string For(CalendarTime age, bool found) const {
+    return (found || !partial ? " for " : " for over ") + Age(age);
+  }
+};
+
+// No log, or one without a single time: nothing tells whether counts move.
+bool JudgeWithoutLog(const SiteStatus& s, Judgement& j) {
+  std::string why;
+  if (s.log.outcome != OpenOutcome::Opened)
+    why = "no log at " + s.logPath + (s.settings.Logging ? "" : " (logging is off)");
+  else if (!s.log.oldestRead)
+    why = "no time in the log " + s.logPath;
+  else
+    return false;
+  if (s.cache.records > 0)
+    Problem(j, Verdict::Warning, why + ": nothing tells whether the waiting records move");
+  else
+    Problem(j, Verdict::Unknown, why);
+  return true;
+}
+
+void JudgeDelivery(const SiteStatus& s, const AgeRules& rules, Judgement& j) {
+  const LogFacts& log = s.log;
+  j.uploadAge = s.now - (log.lastDelivery ? log.lastDelivery->at : *log.oldestRead);
+  if (s.cache.records == 0) return;
+  j.uploadJudged = true;
+  const Verdict v = rules.Of(*j.uploadAge);
+  if (v == Verdict::Ok) return;
+  std::string text = "no upload delivered" + rules.For(*j.uploadAge, log.lastDelivery.has_value());
+  if (log.answered201Since > 0)
+    text += " (" + std::to_string(log.answered201Since) + " answered 201: nothing trimmed)";
+  Problem(j, v, text);
+}
+
+// Every box known, and as many boxes as ports are selected, must have downloaded within the
+// thresholds. A port is named only when the polls read within the threshold were all matched
+// to ports.
+void JudgeBoxes(const SiteStatus& s, const AgeRules& rules, Judgement& j) {
+  const std::vector<int> ports = SelectedPorts(s.settings);
+  if (ports.empty()) return;
+  const LogFacts& log = s.log;
+  const CalendarTime sinceRead = s.now - *log.oldestRead;
+  std::vector<CalendarTime> downloaded;
+  for (const auto& [serial, box] : log.boxes) {
+    if (!box.lastDownload) continue;
+    j.boxAges[serial] = s.now - box.lastDownload->at;
+    downloaded.push_back(s.now - box.lastDownload->at);
+  }
+  for (const auto& [serial, box] : log.boxes)
+    if (!box.lastDownload) j.boxAges[serial] = sinceRead;
+  for (const auto& serial : s.cache.Serials()) j.boxAges.emplace(serial, sinceRead);
+  for (const auto& [serial, age] : j.boxAges) {
+    const Verdict v = rules.Of(age);
+    const auto box = log.boxes.find(serial);
+    const bool found = box != log.boxes.end() && box->second.lastDownload;
+    if (v != Verdict::Ok)
+      Problem(j, v, "box " + serial + " without a download" + rules.For(age, found));
+  }
+
+  std::sort(downloaded.begin(), downloaded.end());
+  const CalendarTime slotAge =
+      downloaded.size() >= ports.size() ? downloaded[ports.size() - 1] : sinceRead;
+  CalendarTime stalest = slotAge;
+  for (const auto& [serial, age] : j.boxAges) stalest = std::max(stalest, age);
+  j.downloadAge = stalest;
+  j.downloadJudged = true;
+  for (int port : ports) {
+    const auto known = log.ports.find(port);
+    if (known != log.ports.end() && known->second.lastDownload)
+      j.portAges[port] = s.now - *known->second.lastDownload;
+  }
+
+  const Verdict v = rules.Of(slotAge);
+  if (v == Verdict::Ok) return;
+  const CalendarTime window = v == Verdict::Critical ? rules.crit : rules.warn;
+  const auto within = std::count_if(downloaded.begin(), downloaded.end(),
+                                    [&](CalendarTime age) { return age <= window; });
+  j.portsWithoutDownload = static_cast<int>(ports.size()) - static_cast<int>(within);
+  std::vector<int> named;
+  if (!log.unmatchedPoll || s.now - *log.unmatchedPoll > window)
+    for (int port : ports) {
+      const auto age = j.portAges.find(port);
+      if (age == j.portAges.end() || age->second > window) named.push_back(port);
+    }
+  Problem(j, v,
+          std::to_string(j.portsWithoutDownload) + " of " + std::to_string(ports.size()) +
+              " ports without a download for over " + Age(window) +
+              (named.empty() ? "" : " (" + PortNames(named) + ")"));
+}
+
+}  // namespace
 
 Judgement Judge(const SiteStatus& s) {
   Judgement j;
@@ -301,34 +432,46 @@ Judgement Judge(const SiteStatus& s) {
     return j;
   }
   if (!s.serviceRunning) Problem(j, Verdict::Critical, "service not running");
+  if (JudgeWithoutLog(s, j)) return j;
 
-  const CalendarTime warn = static_cast<CalendarTime>(s.warnHours * 3600);
-  const CalendarTime crit = static_cast<CalendarTime>(s.critHours * 3600);
-  const auto judgeAge = [&](std::optional<CalendarTime> age, const std::string& what) {
-    if (!age || *age <= warn) return;
-    Problem(j, *age > crit ? Verdict::Critical : Verdict::Warning, what + " for " + Age(*age));
-  };
-  const std::optional<CalendarTime> lastUpload =
-      s.log.lastSuccess ? std::optional<CalendarTime>(s.log.lastSuccess->at) : std::nullopt;
-  j.uploadAge = AgeSince(lastUpload, s.log.oldest, s.now);
-  j.downloadAge = AgeSince(s.log.lastDownloadAt, s.log.oldest, s.now);
-  if (s.cache.records > 0) judgeAge(j.uploadAge, "no upload accepted");
-  if (SelectedPortCount(s.settings) > 0) judgeAge(j.downloadAge, "no download completed");
+  const LogFacts& log = s.log;
+  if (s.cache.outcome == OpenOutcome::Missing && log.lastAttempt)
+    Problem(j, Verdict::Unknown, "no cache at " + s.cachePath + ", though the log shows uploads");
+  if (log.newest && *log.newest > s.now + kClockSlack)
+    Problem(j, Verdict::Warning,
+            "clock set back (the log runs " + Age(*log.newest - s.now) + " ahead)");
+  const AgeRules rules{static_cast<CalendarTime>(s.warnHours * 3600),
+                       static_cast<CalendarTime>(s.critHours * 3600), !log.readWhole};
+  JudgeDelivery(s, rules, j);
+  JudgeBoxes(s, rules, j);
   return j;
 }
 
 std::string StatusText(const SiteStatus& s, const Judgement& j, const Clock& clock) {
   const char* name = kVerdictNames[static_cast<int>(j.verdict)];
-  if (j.verdict == Verdict::Unknown) return std::string("QUORVEL UNKNOWN - ") + j.problems + "\n";
+  if (!s.unknownReason.empty()) return std::string("QUORVEL UNKNOWN - ") + j.problems + "\n";
 
-  const int boxes = SelectedPortCount(s.settings);
+  const std::vector<int> ports = SelectedPorts(s.settings);
+  std::set<std::string> serials = s.cache.Serials();
+  for (const auto& [serial, box] : s.log.boxes) serials.insert(serial);
+  const std::size_t boxes = serials.size();
   std::string text = std::string("QUORVEL ") + name + " - ";
   if (!j.problems.empty()) text += j.problems + "; ";
-  text += std::to_string(boxes) + (boxes == 1 ? " box, " : " boxes, ") +
+  text += std::to_string(ports.size()) + (ports.size() == 1 ? " port, " : " ports, ") +
+          std::to_string(boxes) + (boxes == 1 ? " box, " : " boxes, ") +
           std::to_string(s.cache.records) + (s.cache.records == 1 ? " record" : " records") +
-          " waiting, last upload " +
-          (s.log.lastSuccess ? Age(s.now - s.log.lastSuccess->at) + " ago" : std::string("never")) +
-          " | " + PerfData(s, j) + "\n";
+          " waiting, last delivery ";
+  if (s.log.lastDelivery)
+    text += Age(s.now - s.log.lastDelivery->at) + " ago";
+  else if (!s.log.oldestRead)
+    text += "unknown";  // no log, or none with a time
+  else if (s.log.readWhole)
+    text += "never";
+  else
+    text += "over " + Age(*j.uploadAge) + " ago";
+  if (s.log.budgetSpent)
+    text += ", log read back " + std::to_string(s.log.bytesRead / (1024 * 1024)) + " MB only";
+  text += " | " + PerfData(s, j) + "\n";
 
   const auto line = [&](const std::string& l) { text += l + "\n"; };
   std::string service = s.serviceRunning ? "running" : "not running";
@@ -340,7 +483,7 @@ std::string StatusText(const SiteStatus& s, const Judgement& j, const Clock& clo
   line("  server " + st.ServerDomain + ":" + std::to_string(st.ServerPort) +
        (st.IgnoreProxy ? ", proxy ignored" : ", system proxy") +
        (st.Encrypt ? ", scrambled requests" : ""));
-  line("  ports " + (boxes ? SelectedPorts(st) : std::string("none selected")) + ", " +
+  line("  ports " + (ports.empty() ? std::string("none selected") : PortNames(ports)) + ", " +
        std::to_string(st.BoxRate) + " box polls and " + std::to_string(st.UploadRate) +
        " uploads a day, logging " + (st.Logging ? "on" : "off"));
   line("  storage folder " + s.folder);
@@ -361,17 +504,21 @@ std::string StatusText(const SiteStatus& s, const Judgement& j, const Clock& clo
        " bytes" +
        (log.outcome != OpenOutcome::Opened ? ""
         : log.readWhole                    ? ", read whole"
-                        : ", last " + std::to_string(log.bytesRead) + " bytes read") +
+                        : ", last " + std::to_string(log.bytesRead) + " bytes read" +
+                              (log.budgetSpent ? " (the most read at one run)" : "")) +
        (log.oldest ? ", from " + LocalText(*log.oldest, clock) : std::string()));
   const bool wholeLog = log.readWhole || log.outcome != OpenOutcome::Opened;
   const std::string notFound = wholeLog ? "none" : "not in the part read";
   line("  last upload attempt: " +
        (log.lastAttempt ? AttemptText(*log.lastAttempt, clock) : notFound));
-  line("  last accepted upload: " +
-       (log.lastSuccess ? AttemptText(*log.lastSuccess, clock) + ", " +
-                              Age(s.now - log.lastSuccess->at) + " ago"
-                        : notFound) +
-       "; " + std::to_string(log.failedUploadsSince) + " failed since");
+  line("  last delivered upload: " +
+       (log.lastDelivery ? AttemptText(*log.lastDelivery, clock) + ", " +
+                               Age(s.now - log.lastDelivery->at) + " ago"
+                         : notFound) +
+       "; " + std::to_string(log.undeliveredSince) + " not delivered since" +
+       (log.answered201Since > 0
+            ? " (" + std::to_string(log.answered201Since) + " answered 201, nothing trimmed)"
+            : ""));
   line("  last box poll: " + (log.lastPoll ? LocalText(*log.lastPoll, clock) : notFound));
   for (const auto& [serial, box] : log.boxes) {
     std::string l = "  box " + serial + ": last download ";
@@ -381,6 +528,18 @@ std::string StatusText(const SiteStatus& s, const Judgement& j, const Clock& clo
                           : notFound;
     line(l + "; " + FailuresText(box.failuresSince, clock) + " since");
   }
+  for (int port : ports) {
+    const auto known = log.ports.find(port);
+    if (known == log.ports.end()) continue;
+    const PortFacts& p = known->second;
+    line("  " + PortName(port) + ": last download " +
+         (p.lastDownload ? LocalText(*p.lastDownload, clock) + " (box " + p.serial + ")"
+                         : notFound) +
+         "; last poll " + LocalText(p.lastExchange, clock));
+  }
+  if (log.unmatchedPoll)
+    line("  polls not matched to the selected ports, the last at " +
+         LocalText(*log.unmatchedPoll, clock));
   for (const auto& [port, failures] : log.portFailuresSince)
     line("  COM" + std::to_string(port + 1) + ": unable to open, " +
          std::to_string(failures.count) + " times since the last download, last at " +
@@ -404,12 +563,13 @@ std::string StatusJson(const SiteStatus& s, const Judgement& j, const Clock& clo
       .Number("exit_code", static_cast<int>(j.verdict))
       .Text("problems", j.problems)
       .Time("now", s.now, clock);
-  if (j.verdict == Verdict::Unknown) return o.Done() + "\n";
+  if (!s.unknownReason.empty()) return o.Done() + "\n";
   o.Flag("service_running", s.serviceRunning)
       .Decimal("warn_hours", s.warnHours)
       .Decimal("crit_hours", s.critHours)
       .Raw("upload_age_s", j.uploadAge ? std::to_string(*j.uploadAge) : "null")
-      .Raw("download_age_s", j.downloadAge ? std::to_string(*j.downloadAge) : "null");
+      .Raw("download_age_s", j.downloadAge ? std::to_string(*j.downloadAge) : "null")
+      .Number("ports_without_download", j.portsWithoutDownload);
 
   const Settings& st = s.settings;
   std::string ports = "[";
@@ -471,9 +631,16 @@ std::string StatusJson(const SiteStatus& s, const Judgement& j, const Clock& clo
   std::string portList = "[";
   for (const auto& [port, failures] : log.portFailuresSince) {
     JsonObject p;
-    p.Text("port", "COM" + std::to_string(port + 1))
-        .Raw("unable_to_open", FailuresJson(failures, clock));
+    p.Text("port", PortName(port)).Raw("unable_to_open", FailuresJson(failures, clock));
     portList += (portList.size() > 1 ? "," : "") + p.Done();
+  }
+  std::string matched = "[";
+  for (const auto& [port, facts] : log.ports) {
+    JsonObject p;
+    p.Text("port", PortName(port)).Time("last_poll", facts.lastExchange, clock);
+    if (facts.lastDownload)
+      p.Time("last_download", facts.lastDownload, clock).Text("serial", facts.serial);
+    matched += (matched.size() > 1 ? "," : "") + p.Done();
   }
   JsonObject l;
   l.Text("file", s.logPath)
@@ -481,14 +648,20 @@ std::string StatusJson(const SiteStatus& s, const Judgement& j, const Clock& clo
       .Number("bytes", log.size)
       .Number("bytes_read", log.bytesRead)
       .Flag("read_whole", log.readWhole)
+      .Flag("tail_budget_spent", log.budgetSpent)
       .Time("oldest", log.oldest, clock)
+      .Time("oldest_read", log.oldestRead, clock)
+      .Time("newest_read", log.newest, clock)
       .Raw("last_upload_attempt", AttemptJson(log.lastAttempt, clock))
-      .Raw("last_accepted_upload", AttemptJson(log.lastSuccess, clock))
-      .Number("failed_uploads_since", log.failedUploadsSince)
+      .Raw("last_delivered_upload", AttemptJson(log.lastDelivery, clock))
+      .Number("undelivered_uploads_since", log.undeliveredSince)
+      .Number("answered_201_since", log.answered201Since)
       .Time("last_box_poll", log.lastPoll, clock)
       .Time("last_download", log.lastDownloadAt, clock)
       .Raw("boxes", logBoxes + "]")
       .Raw("ports", portList + "]")
+      .Raw("ports_matched", matched + "]")
+      .Time("unmatched_poll", log.unmatchedPoll, clock)
       .Raw("units_without_serial", FailuresJson(log.unitFailuresSince, clock));
   if (log.lastClockPass) {
     JsonObject c;

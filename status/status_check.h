@@ -1,6 +1,8 @@
 #pragma once
 // The site's health: gathered from the settings, the cache and the log, judged against
-// thresholds in hours, and written as a monitoring plugin's text or as one JSON object.
+// thresholds in hours, and written as a monitoring plugin's text, as one JSON object or as
+// metrics for a scraper.
+#include <map>
 #include <string>
 
 #include "service/platform/clock.h"
@@ -44,15 +46,31 @@ SiteStatus GatherStatus(const StatusOptions& options, Surroundings& around);
 
 struct Judgement {
   Verdict verdict = Verdict::Ok;
-  std::string problems;                     // ", "-separated, empty when all is well
-  std::optional<CalendarTime> uploadAge;    // seconds since the last accepted upload
-  std::optional<CalendarTime> downloadAge;  // seconds since the last completed download
+  std::string problems;  // ", "-separated, empty when all is well
+  // Seconds since the last delivery; when the part of the log read holds none, since its
+  // first time.
+  std::optional<CalendarTime> uploadAge;
+  bool uploadJudged = false;  // records wait
+  // The stalest of the boxes and the ports judged: seconds since that box's last download,
+  // or, with fewer boxes downloading than ports selected, since the first time read.
+  std::optional<CalendarTime> downloadAge;
+  bool downloadJudged = false;                  // ports are selected
+  std::map<std::string, CalendarTime> boxAges;  // by serial: since its last download, as above
+  std::map<int, CalendarTime> portAges;  // by port index: since its last download, when known
+  int portsWithoutDownload = 0;          // within the threshold passed, when one was
 };
 
 Judgement Judge(const SiteStatus& status);
+// Adds a problem found outside the judgement; the verdict becomes at least `severity`.
+void AddProblem(Judgement& judgement, Verdict severity, const std::string& text);
 
 // The summary line and the details, each line ending with a line feed.
 std::string StatusText(const SiteStatus& status, const Judgement& judgement, const Clock& clock);
 std::string StatusJson(const SiteStatus& status, const Judgement& judgement, const Clock& clock);
+// The same facts in the text exposition format of a metrics scraper, one file's content.
+std::string StatusMetrics(const SiteStatus& status, const Judgement& judgement, const Clock& clock);
+
+// The selected ports' indices, ascending.
+std::vector<int> SelectedPorts(const Settings& settings);
 
 }  // namespace quorvel

@@ -31,6 +31,9 @@ class StatusFiles {
   virtual OpenedFile OpenShared(const std::string& path) = 0;
   // True when `path` names an existing folder.
   virtual bool IsFolder(const std::string& path) = 0;
+  // Writes `text` to `path` + ".tmp" and renames it over `path`, so a reader sees the old
+  // file or the new one, never half of one. The only file this program writes.
+  virtual bool WriteWhole(const std::string& path, const std::string& text) = 0;
 };
 
 // The files of the platform this is built for.

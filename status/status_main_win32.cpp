@@ -88,7 +88,10 @@ int main(int argc, char** argv) {
                       ServiceRunning(), WindowsIniPath(), ProgramDirectory(ProgramFilePath())};
 
   const SiteStatus status = GatherStatus(options, around);
-  const Judgement judgement = Judge(status);
+  Judgement judgement = Judge(status);
+  if (options.prom &&
+      !files->WriteWhole(FullPath(*options.prom), StatusMetrics(status, judgement, clock)))
+    AddProblem(judgement, Verdict::Unknown, "cannot write the metrics to " + *options.prom);
   Print(options.json ? StatusJson(status, judgement, clock) : StatusText(status, judgement, clock));
   return static_cast<int>(judgement.verdict);
 }

@@ -19,13 +19,16 @@ bool ReadHours(const std::string& text, double& hours) {
 
 const char* const kStatusUsage =
     "Usage: quorvel-status [--ini PATH] [--dir FOLDER] [--warn-hours H] [--crit-hours H] [--json]\n"
+    "                      [--prom FILE]\n"
     "Tells whether quorveld runs and delivers counts. Exit code: 0 OK, 1 WARNING, 2 CRITICAL,\n"
     "3 UNKNOWN. Hours may have fractions (default: warning 6, critical 48).\n"
     "  --ini PATH       settings file (default: quorveld.INI in the Windows folder)\n"
     "  --dir FOLDER     storage folder with quorveld.log and quorveld.dat (default: LocalDir)\n"
     "  --warn-hours H   WARNING when no upload or download succeeded for H hours\n"
     "  --crit-hours H   CRITICAL after H hours\n"
-    "  --json           one JSON object instead of text\n";
+    "  --json           one JSON object instead of text\n"
+    "  --prom FILE      also write the facts as metrics for a text-file collector (FILE.tmp is\n"
+    "                   written, then renamed to FILE)\n";
 
 bool ParseStatusOptions(const std::vector<std::string>& args, StatusOptions& options,
                         std::string& error) {
@@ -37,8 +40,8 @@ bool ParseStatusOptions(const std::vector<std::string>& args, StatusOptions& opt
       value = name.substr(equals + 1);
       name = name.substr(0, equals);
     }
-    const bool takesValue =
-        name == "--ini" || name == "--dir" || name == "--warn-hours" || name == "--crit-hours";
+    const bool takesValue = name == "--ini" || name == "--dir" || name == "--warn-hours" ||
+                            name == "--crit-hours" || name == "--prom";
     if (takesValue && !value) {
       if (i + 1 >= args.size()) {
         error = name + " needs a value";
@@ -50,12 +53,12 @@ bool ParseStatusOptions(const std::vector<std::string>& args, StatusOptions& opt
       error = name + " takes no value";
       return false;
     }
-    if (name == "--ini" || name == "--dir") {
+    if (name == "--ini" || name == "--dir" || name == "--prom") {
       if (value->empty()) {
         error = name + " needs a value";
         return false;
       }
-      (name == "--ini" ? options.ini : options.dir) = *value;
+      (name == "--ini" ? options.ini : name == "--dir" ? options.dir : options.prom) = *value;
     } else if (name == "--warn-hours" || name == "--crit-hours") {
       if (!ReadHours(*value, name == "--warn-hours" ? options.warnHours : options.critHours)) {
         error = name + " needs a positive number of hours, not '" + *value + "'";

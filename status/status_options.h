@@ -11,6 +11,7 @@ struct StatusOptions {
   std::optional<std::string> dir;  // storage folder instead of LocalDir
   double warnHours = 6;
   double critHours = 48;
+  std::optional<std::string> prom;  // also write the facts as metrics to this file
   bool json = false;
   bool help = false;
 };

@@ -1,15 +1,19 @@
-"""quorvel-status.exe under Wine against a running quorveld with a simulated box and the stub
+"""quorvel-status.exe under Wine against a running quorveld with simulated boxes and the stub
 server: OK while counts are delivered, CRITICAL once the server has been down past the
-threshold, CRITICAL after the service has shut down."""
+threshold, CRITICAL after the service has shut down, CRITICAL naming the port of a box that
+stopped answering, never OK without a log or with a server that answers 201; the metrics file
+as a real scraper's tooling reads it."""
 import datetime
 import json
 import os
 import shutil
+import subprocess
 import time
 import unittest
 
 from harness import (INSTALL_DIR, POLL_CONTINUOUSLY, UPLOAD_CONTINUOUSLY, WIN_BIN, BoxSimulator,
                      ServiceEnv, ServiceTestCase, generate_records, wait_for)
+from serverstub import Reply
 
 SLOW = 90
 STATUS = INSTALL_DIR + "\\quorvel-status.exe"
@@ -55,19 +59,20 @@ class StatusTest(ServiceTestCase):
 
             code, summary, out = self.status(env)
             self.assertEqual(code, 0, out)
-            self.assertRegex(summary, r"^QUORVEL OK - 1 box, 0 records waiting, "
-                                      r"last upload \d+ (s|min) ago \| waiting=0;;; box_days=0;;; "
-                                      r"upload_age_s=\d+;21600;172800; ")
+            self.assertRegex(summary, r"^QUORVEL OK - 1 port, 1 box, 0 records waiting, "
+                                      r"last delivery \d+ (s|min) ago \| waiting=0;;; "
+                                      r"box_days=0;;; upload_age_s=\d+;;; "
+                                      r"download_age_s=\d+;21600;172800; ")
             self.assertIn("Service: running", out)
             self.assertIn("box 0123456789abcd: last download ", out)
             self.assertIn("24 records, unit cleared", out)
-            self.assertRegex(out, r"last accepted upload: [\d/: ]+, box 0123456789abcd, "
+            self.assertRegex(out, r"last delivered upload: [\d/: ]+, box 0123456789abcd, "
                                   r"day 20070122, accepted \(server response 200\)")
 
             code, _, out = self.status(env, "--json")
             facts = json.loads(out)
             self.assertEqual((code, facts["status"], facts["service_running"]), (0, "OK", True))
-            self.assertEqual(facts["log"]["last_accepted_upload"]["serial"], "0123456789abcd")
+            self.assertEqual(facts["log"]["last_delivered_upload"]["serial"], "0123456789abcd")
             self.assertEqual(facts["settings"]["com_ports"], ["COM1"])
 
             # The server goes away; the box has a new day, which waits in the cache.
@@ -92,21 +97,21 @@ class StatusTest(ServiceTestCase):
             wait_for(lambda: time.time() - delivered > 20, 30)
             code, summary, out = self.status(env, "--warn-hours", "0.001", "--crit-hours", "0.005")
             self.assertEqual(code, 2, out)
-            # The download may have passed the warning threshold too; the upload is critical.
-            self.assertRegex(summary, r"^QUORVEL CRITICAL - no upload accepted for \d+ (s|min)"
-                                      r"(, no download completed for \d+ (s|min))?; "
-                                      r"1 box, 24 records waiting, last upload \d+ (s|min) ago \| ")
+            # The box's download may have passed a threshold too; the upload is critical.
+            self.assertRegex(summary, r"^QUORVEL CRITICAL - no upload delivered for \d+ (s|min)"
+                                      r"(, [^;]*)?; 1 port, 1 box, 24 records waiting, "
+                                      r"last delivery \d+ (s|min) ago \| ")
             self.assertRegex(out, r"last upload attempt: [\d/: ]+, box 0123456789abcd, "
                                   r"day 20070123, failed \(server response 0\)")
-            self.assertRegex(out, r"last accepted upload: [^\n]*; [1-9]\d* failed since")
+            self.assertRegex(out, r"last delivered upload: [^\n]*; [1-9]\d* not delivered since")
 
             # Shut down as at the end of a session: critical, whatever the thresholds.
             self.assertEqual(env.driver().query_end_session("Quorvel Service"), 1)
             service.wait(30)
             code, summary, out = self.status(env)
             self.assertEqual(code, 2, out)
-            self.assertTrue(summary.startswith("QUORVEL CRITICAL - service not running; 1 box, "
-                                               "24 records waiting"), summary)
+            self.assertTrue(summary.startswith("QUORVEL CRITICAL - service not running; 1 port, "
+                                               "1 box, 24 records waiting"), summary)
             self.assertRegex(out, r"Service: not running, the log ends with its shutdown at ")
 
     def test_unreadable_settings_and_bad_arguments_are_unknown(self):
@@ -129,9 +134,94 @@ class StatusTest(ServiceTestCase):
                 f.write(b"\x00garbage\n" * 1000)
             code, summary, out = self.status(env)
             self.assertEqual(code, 2, out)  # the service does not run
-            self.assertTrue(summary.startswith("QUORVEL CRITICAL - service not running; 0 boxes, "
-                                               "0 records waiting, last upload never"), summary)
+            self.assertTrue(summary.startswith("QUORVEL CRITICAL - service not running, no time in "
+                                               "the log "), summary)
             self.assertIn("1000 lines not whole records (first: line 1)", out)
+
+    def test_a_box_that_stops_answering_is_critical_and_its_port_named(self):
+        serials = ["0123456789ABC1", "0123456789ABC2", "0123456789ABC3"]
+        boxes = {port: BoxSimulator(serial=serial) for port, serial in enumerate(serials)}
+        with ServiceEnv(boxes=boxes, settings=POLL_CONTINUOUSLY, display=False) as env:
+            shutil.copy(os.path.join(WIN_BIN, "quorvel-status.exe"),
+                        env.local_file("quorvel-status.exe"))
+            self.run_until(env, POLL_CONTINUOUSLY, lambda: cleared(env, 6),
+                           "the three boxes were not polled twice")
+            boxes[1].silent = True  # pulled from COM2
+            pulled = time.time()
+            # The others go on answering while COM2's box has been silent past 12 seconds.
+            self.assertTrue(wait_for(lambda: time.time() - pulled > 75 and
+                                     env.log_text().count(";Data successfully cleared.") >= 10,
+                                     SLOW), env.log_text()[-3000:])
+            code, summary, out = self.status(env, "--warn-hours", "0.01", "--crit-hours", "0.02")
+            self.assertEqual(code, 2, out)
+            self.assertIn("box 0123456789abc2 without a download for ", summary)
+            self.assertIn("1 of 3 ports without a download for over 72 s (COM2)", summary)
+            self.assertNotIn("box 0123456789abc1", summary)
+            self.assertNotIn("box 0123456789abc3", summary)
+            self.assertIn("; 3 ports, 3 boxes, 0 records waiting", summary)
+            self.assertRegex(out, r"COM1: last download [\d/: ]+ \(box 0123456789abc1\)")
+
+    def test_records_waiting_are_not_ok_without_a_log_nor_with_a_server_answering_201(self):
+        box = BoxSimulator(serial="0123456789ABCD", records=generate_records(1, seed=5))
+        settings = dict(POLL_CONTINUOUSLY, Logging=0)
+        with ServiceEnv(boxes={0: box}, settings=settings, display=False) as env:
+            shutil.copy(os.path.join(WIN_BIN, "quorvel-status.exe"),
+                        env.local_file("quorvel-status.exe"))
+            env.server.refuse()
+            self.run_until(env, settings, lambda: cache_lines(env) == 24,
+                           "the day was not downloaded")
+            code, summary, out = self.status(env)
+            self.assertEqual(code, 1, out)
+            self.assertEqual(summary.split(";")[0],
+                             "QUORVEL WARNING - no log at " + INSTALL_DIR + "\\quorveld.log "
+                             "(logging is off): nothing tells whether the waiting records move")
+            self.assertFalse(os.path.exists(env.local_file("quorveld.log")))
+
+            # Logging on, and a server that takes every batch with a 201: nothing is trimmed.
+            for proc in env.processes:
+                proc.kill()
+                proc.wait(30)
+            env.server.submit_reply = Reply(result=201)
+            env.server.resume()
+            env.write_settings(**dict(UPLOAD_CONTINUOUSLY, Logging=1))
+            env.start_service()
+            self.assertTrue(wait_for(lambda: env.log_text().count(
+                ";Upload successful.  Server response 201") >= 2, SLOW), env.log_text()[-3000:])
+            started = time.time()
+            wait_for(lambda: time.time() - started > 20, 30)
+            self.assertEqual(cache_lines(env), 24)
+            code, summary, out = self.status(env, "--warn-hours", "0.001", "--crit-hours", "0.005")
+            self.assertEqual(code, 2, out)
+            self.assertRegex(summary, r"^QUORVEL CRITICAL - no upload delivered for \d+ (s|min) "
+                                      r"\(\d+ answered 201: nothing trimmed\)")
+            self.assertIn("24 records waiting, last delivery never", summary)
+
+    def test_metrics_file_passes_the_scrapers_own_check(self):
+        promtool = shutil.which("promtool")
+        if not promtool:
+            self.skipTest("promtool (Debian package prometheus) is not installed")
+        box = BoxSimulator(serial="0123456789ABCD", records=generate_records(1, seed=6))
+        with ServiceEnv(boxes={0: box}, settings=POLL_CONTINUOUSLY, display=False) as env:
+            shutil.copy(os.path.join(WIN_BIN, "quorvel-status.exe"),
+                        env.local_file("quorvel-status.exe"))
+            env.server.refuse()
+            self.run_until(env, POLL_CONTINUOUSLY, lambda: cache_lines(env) == 24,
+                           "the day was not downloaded")
+            plain_code, plain_summary, _ = self.status(env)
+            code, summary, out = self.status(env, "--prom", INSTALL_DIR + "\\quorvel.prom")
+            self.assertEqual(code, plain_code, out)
+            self.assertEqual(summary.split(" | ")[0], plain_summary.split(" | ")[0])
+            self.assertFalse(os.path.exists(env.local_file("quorvel.prom.tmp")))
+            with open(env.local_file("quorvel.prom"), encoding="ascii") as f:
+                metrics = f.read()
+            check = subprocess.run([promtool, "check", "metrics"], input=metrics, text=True,
+                                   capture_output=True, timeout=60)
+            self.assertEqual(check.returncode, 0, check.stdout + check.stderr + metrics)
+            self.assertIn("quorvel_records_waiting 24\n", metrics)
+            self.assertIn('quorvel_box_records_waiting{serial="0123456789abcd"} 24\n', metrics)
+            self.assertRegex(metrics, r'quorvel_box_last_download_age_seconds\{serial='
+                                      r'"0123456789abcd",port="COM1"\} \d+\n')
+            self.assertIn("quorvel_oldest_waiting_day_timestamp_seconds ", metrics)
 
 
 if __name__ == "__main__":

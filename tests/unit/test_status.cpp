@@ -32,6 +32,14 @@ class NoOptions : public OptionsDialogRunner {
   int RunOptionsDialog() override { return kOptionsOk; }
 };
 
+// The log's questions: these serials, and boxes on the first `ports` ports.
+LogQuestions Asking(const std::set<std::string>& serials, int ports = 0) {
+  LogQuestions questions;
+  questions.serials = serials;
+  for (int port = 0; port < ports; ++port) questions.ports.push_back(port);
+  return questions;
+}
+
 // A site over fakes: the real scheduler with a box on COM1 that answers from a script, COM2
 // that does not open, and the server's replies queued by the test. Its log and cache are
 // written by the service's own code into a temporary folder.
@@ -77,7 +85,7 @@ struct Site {
   std::string Log() const { return dir.Read("quorveld.log"); }
   LogFacts Scan(const std::set<std::string>& serials = {}) const {
     TextFile log(Log());
-    return ScanLog(log, fake.clock, {serials, 0});
+    return ScanLog(log, fake.clock, Asking(serials));
   }
 
   TempDir dir;
@@ -146,8 +154,8 @@ TEST_CASE("the log reader follows a site's exchanges as the service logs them") 
   CHECK(facts.lastAttempt->response == 200);
   CHECK(facts.lastAttempt->serial == kSerial);
   CHECK(facts.lastAttempt->day == "20070122");
-  REQUIRE(facts.lastSuccess);
-  CHECK(facts.failedUploadsSince == 0);
+  REQUIRE(facts.lastDelivery);
+  CHECK(facts.undeliveredSince == 0);
   CHECK(facts.oldest == facts.lastPoll);
   CHECK(facts.readWhole);  // a log within one piece is read whole
   CHECK(facts.unreadableLines == 0);
@@ -162,8 +170,8 @@ TEST_CASE("the log reader follows a site's exchanges as the service logs them") 
     facts = site.Scan();
     CHECK(facts.lastAttempt->result == UploadResult::Refused);
     CHECK(facts.lastAttempt->response == 500);
-    CHECK(facts.failedUploadsSince >= 3);
-    CHECK(facts.lastSuccess->at == kStart - 9 + 60);
+    CHECK(facts.undeliveredSince >= 3);
+    CHECK(facts.lastDelivery->at == kStart - 9 + 60);
     CHECK(facts.boxes[kSerial].lastDownload->cleared == Cleared::No);
     CHECK(facts.boxes[kSerial].lastDownload->records == 1);
   }
@@ -186,7 +194,7 @@ TEST_CASE("the log reader follows a site's exchanges as the service logs them") 
     facts = site.Scan();
     REQUIRE(facts.lastClockPass);
     CHECK(facts.lastClockPass->result == "set");
-    CHECK(facts.lastClockPass->at == facts.lastSuccess->at);
+    CHECK(facts.lastClockPass->at == facts.lastDelivery->at);
   }
   SUBCASE("the shutdown lines count only while the log ends with them") {
     site.window->HandleClose();
@@ -210,7 +218,7 @@ TEST_CASE("the log is read back only as far as needed, and damage is counted, ne
 
   SUBCASE("a long history before the answers is not read") {
     TextFile file(";Upload initiated at 06/12/01 0900\r\n" + history + log);
-    const LogFacts facts = ScanLog(file, site.fake.clock, {{kSerial}, 1});
+    const LogFacts facts = ScanLog(file, site.fake.clock, Asking({kSerial}, 1));
     CHECK_FALSE(facts.readWhole);
     CHECK(facts.bytesRead < 256 * 1024);
     CHECK(facts.boxes.at(kSerial).lastDownload);
@@ -218,7 +226,7 @@ TEST_CASE("the log is read back only as far as needed, and damage is counted, ne
   }
   SUBCASE("a serial waiting in the cache is looked for further back") {
     TextFile file(log);
-    const LogFacts facts = ScanLog(file, site.fake.clock, {{"00000000000001"}, 0});
+    const LogFacts facts = ScanLog(file, site.fake.clock, Asking({"00000000000001"}));
     CHECK(facts.readWhole);
     CHECK_FALSE(facts.boxes.count("00000000000001"));
   }
@@ -227,7 +235,7 @@ TEST_CASE("the log is read back only as far as needed, and damage is counted, ne
     for (auto at = older.find(kSerial); at != std::string::npos; at = older.find(kSerial, at))
       older.replace(at, 14, "00000000000042");
     TextFile file(older + history + log);
-    const LogFacts facts = ScanLog(file, site.fake.clock, {{}, 2});
+    const LogFacts facts = ScanLog(file, site.fake.clock, Asking({}, 2));
     CHECK(facts.boxes.size() == 2);
     CHECK(facts.boxes.at("00000000000042").lastDownload->records == 1);
     CHECK(facts.boxes.at(kSerial).lastDownload);
@@ -237,7 +245,7 @@ TEST_CASE("the log is read back only as far as needed, and damage is counted, ne
     const LogFacts facts = ScanLog(file, site.fake.clock, {});
     CHECK(facts.unfinishedLastLine);
     CHECK(facts.lastAttempt->result == UploadResult::NoResult);
-    CHECK(facts.lastSuccess->at == kStart - 9 + 60);
+    CHECK(facts.lastDelivery->at == kStart - 9 + 60);
   }
   SUBCASE("garbage, binary and impossible times") {
     constexpr char kBinary[] = "\0\xff\x01record\r\n;Upload initiated at 07/13/45 9999\r\n";
@@ -248,7 +256,7 @@ TEST_CASE("the log is read back only as far as needed, and damage is counted, ne
     CHECK(facts.unreadableLines == 1);  // the binary line; the head is never reached
     CHECK(facts.unfinishedLastLine);
     CHECK(facts.lastAttempt->result == UploadResult::Accepted);  // not the impossible time
-    CHECK(facts.lastSuccess);
+    CHECK(facts.lastDelivery);
     CHECK(facts.boxes.at(kSerial).lastDownload->records == 1);
   }
   SUBCASE("an empty log") {
@@ -337,6 +345,11 @@ struct Check {
 
 }  // namespace
 
+// The first `expected.size()` characters of `text`, so a failing check shows both.
+std::string Start(const std::string& text, const std::string& expected) {
+  return text.substr(0, expected.size());
+}
+
 TEST_CASE("the verdict follows the service, the waiting records and the ages") {
   Site site;
   site.BoxHolds({kRecord1, kRecord2});
@@ -345,32 +358,36 @@ TEST_CASE("the verdict follows the service, the waiting records and the ages") {
   Check check(site);
   site.fake.clock.Advance(14 * 60);
 
-  SUBCASE("delivering: OK with the figures") {
+  SUBCASE("delivering: OK with the figures; only judged ages carry thresholds") {
     CHECK(check.Summary() ==
-          "QUORVEL OK - 2 boxes, 0 records waiting, last upload 15 min ago | waiting=0;;; "
-          "box_days=0;;; upload_age_s=909;21600;172800; download_age_s=900;21600;172800; "
+          "QUORVEL OK - 2 ports, 1 box, 0 records waiting, last delivery 15 min ago | waiting=0;;; "
+          "box_days=0;;; upload_age_s=909;;; download_age_s=909;21600;172800; "
           "failed_uploads=0;;; log_bytes=" +
               std::to_string(site.Log().size()) + "B;;; cache_bytes=0B;;;");
     CHECK(Judge(check.Gather()).verdict == Verdict::Ok);
   }
   SUBCASE("the service not running is critical") {
     check.running = false;
-    CHECK(check.Summary().rfind("QUORVEL CRITICAL - service not running; 2 boxes,", 0) == 0);
+    const std::string expected = "QUORVEL CRITICAL - service not running; 2 ports, 1 box,";
+    CHECK(Start(check.Summary(), expected) == expected);
   }
-  SUBCASE("records waiting without an accepted upload: warning, then critical") {
+  SUBCASE("records waiting without a delivery, and a port without a box: warning, then critical") {
     site.BoxHolds({kRecord1});
     site.fake.http.defaultReply = {HttpResponse::Outcome::SendFailed, 0, "", false, "down"};
     site.Minutes(60);
     StatusOptions options;
     options.warnHours = 0.5;
     options.critHours = 1.5;
-    CHECK(check.Summary(options).rfind(
-              "QUORVEL WARNING - no upload accepted for 75 min; 2 boxes, 1 record waiting", 0) ==
-          0);
+    std::string expected =
+        "QUORVEL WARNING - no upload delivered for 75 min, 1 of 2 ports without a download for "
+        "over 30 min (COM2); 2 ports, 1 box, 1 record waiting";
+    CHECK(Start(check.Summary(options), expected) == expected);
     site.Minutes(30);
     options.warnHours = 1;  // the box polls hourly: its last download is 45 minutes old
-    CHECK(check.Summary(options).rfind("QUORVEL CRITICAL - no upload accepted for 105 min; ", 0) ==
-          0);
+    expected =
+        "QUORVEL CRITICAL - no upload delivered for 105 min, 1 of 2 ports without a download for "
+        "over 90 min (COM2); ";
+    CHECK(Start(check.Summary(options), expected) == expected);
   }
   SUBCASE("an event that never happened ages from the log's first time") {
     TempDir fresh;
@@ -385,11 +402,11 @@ TEST_CASE("the verdict follows the service, the waiting records and the ages") {
     options.warnHours = 0.25;
     CHECK(Judge(check.Gather(options)).verdict == Verdict::Ok);  // 11 minutes: not late yet
     site.fake.clock.Advance(10 * 60);
-    CHECK(
-        check.Summary(options).rfind("QUORVEL WARNING - no upload accepted for 21 min, "
-                                     "no download completed for 21 min; 2 boxes, 1 record waiting, "
-                                     "last upload never",
-                                     0) == 0);
+    const std::string expected =
+        "QUORVEL WARNING - no upload delivered for 21 min, box 0123456789abcd without a download "
+        "for 21 min, 2 of 2 ports without a download for over 15 min (COM1 COM2); 2 ports, 1 box, "
+        "1 record waiting, last delivery never";
+    CHECK(Start(check.Summary(options), expected) == expected);
   }
   SUBCASE("what cannot be read is unknown, with the reason") {
     StatusOptions options;
@@ -402,37 +419,209 @@ TEST_CASE("the verdict follows the service, the waiting records and the ages") {
     CHECK(check.Summary(options) ==
           "QUORVEL UNKNOWN - settings file " + *options.ini + " not found");
   }
-  SUBCASE("no log yet: nothing has happened") {
-    TempDir fresh;
-    site.fake.profiles.Set(kSettingsFile, "LocalDir", fresh.ServicePath());
-    const SiteStatus status = check.Gather();
-    const std::string text = StatusText(status, Judge(status), site.fake.clock);
-    CHECK(text.rfind("QUORVEL OK - 2 boxes, 0 records waiting, last upload never | waiting=0;;; "
-                     "box_days=0;;; failed_uploads=0;;; log_bytes=0B;;; cache_bytes=0B;;;\n",
-                     0) == 0);
-    CHECK(text.find("Log: " + fresh.ServicePath() + "\\quorveld.log, missing, 0 bytes\n") !=
-          std::string::npos);
-    CHECK(text.find("  last upload attempt: none\n") != std::string::npos);
-  }
   SUBCASE("--ini reads the settings from the file named") {
     StatusOptions options;
     options.ini = site.dir.ServicePath() + "\\other.INI";
     site.dir.Write("other.INI", "");
     site.fake.profiles.Set(*options.ini, "LocalDir", site.dir.ServicePath());
     site.fake.profiles.Set(*options.ini, "ComPorts", "001");
-    CHECK(check.Summary(options).rfind("QUORVEL OK - 1 box, ", 0) == 0);
+    const std::string expected = "QUORVEL OK - 1 port, 1 box, ";
+    CHECK(Start(check.Summary(options), expected) == expected);
   }
   SUBCASE("JSON carries the same facts") {
     const SiteStatus status = check.Gather();
     const std::string json = StatusJson(status, Judge(status), site.fake.clock);
     CHECK(json.rfind("{\"status\":\"OK\",\"exit_code\":0,\"problems\":\"\",", 0) == 0);
     CHECK(json.find("\"com_ports\":[\"COM1\",\"COM2\"]") != std::string::npos);
-    CHECK(json.find("\"last_accepted_upload\":{\"time\":\"2007/01/22 13:06:00\",\"result\":"
+    CHECK(json.find("\"last_delivered_upload\":{\"time\":\"2007/01/22 13:06:00\",\"result\":"
                     "\"accepted\",\"response\":200,\"serial\":\"0123456789abcd\",\"day\":"
                     "\"20070122\",\"scrambled\":false}") != std::string::npos);
+    CHECK(json.find("\"ports_matched\":[{\"port\":\"COM1\",\"last_poll\":\"2007/01/22 13:06:00\","
+                    "\"last_download\":\"2007/01/22 13:06:09\",\"serial\":\"0123456789abcd\"},"
+                    "{\"port\":\"COM2\",\"last_poll\":\"2007/01/22 13:06:00\"}]") !=
+          std::string::npos);
     CHECK(json.back() == '\n');
     CHECK(json.find('\n') == json.size() - 1);
   }
+}
+// Boxes that hold nothing and answer every poll, by port; a port left out stays silent.
+void EmptyBoxes(Site& site, const std::map<int, std::string>& serials) {
+  site.fake.comm.onWrite = [&site, serials](int port, const std::string& bytes) {
+    const auto box = serials.find(port);
+    if (box == serials.end()) return;
+    const std::string command = bytes.substr(0, 4);
+    if (command == "SSSN") site.fake.comm.Feed(port, box->second + "01\r");
+    if (command == "SSDD" || command == "SSCD") site.fake.comm.Feed(port, "COOL\r");
+  };
+}
+
+TEST_CASE("no OK without evidence") {
+  Site site;
+  site.settings.Logging = 0;
+  site.BoxHolds({kRecord1});
+  site.fake.http.defaultReply = {HttpResponse::Outcome::SendFailed, 0, "", false, "down"};
+  site.Minutes(3);
+  Check check(site);
+  site.fake.profiles.Set(kSettingsFile, "Logging", "0");
+  const std::string log = site.dir.ServicePath() + "\\quorveld.log";
+
+  SUBCASE("logging off with records waiting: a warning naming the log looked for") {
+    const std::string expected = "QUORVEL WARNING - no log at " + log +
+                                 " (logging is off): nothing tells whether the waiting records "
+                                 "move; 2 ports, 1 box, 1 record waiting, last delivery unknown";
+    CHECK(Start(check.Summary(), expected) == expected);
+  }
+  SUBCASE("no log and nothing waiting: unknown; a stopped service stays critical") {
+    TempDir elsewhere;
+    StatusOptions options;
+    options.dir = elsewhere.ServicePath();
+    const std::string expected = "QUORVEL UNKNOWN - no log at " + elsewhere.ServicePath() +
+                                 "\\quorveld.log (logging is off); 2 ports, 0 boxes, ";
+    CHECK(Start(check.Summary(options), expected) == expected);
+    CHECK(Judge(check.Gather(options)).verdict == Verdict::Unknown);
+    check.running = false;
+    CHECK(Judge(check.Gather(options)).verdict == Verdict::Critical);
+  }
+  SUBCASE("a log without a single time is no evidence either") {
+    site.dir.Write("quorveld.log", "garbage\r\n");
+    CHECK(Judge(check.Gather()).verdict == Verdict::Warning);
+  }
+  SUBCASE("a log showing uploads without the cache they read: unknown, naming the cache") {
+    site.dir.Write("quorveld.log",
+                   ";Upload initiated at 07/01/22 1310\r\n"
+                   ";Upload aborted. Nothing to send.\r\n");
+    std::filesystem::remove(site.dir.File("quorveld.dat"));
+    const Judgement j = Judge(check.Gather());
+    CHECK(j.verdict == Verdict::Unknown);
+    CHECK(j.problems.find("no cache at " + site.dir.ServicePath() + "\\quorveld.dat") !=
+          std::string::npos);
+  }
+}
+
+TEST_CASE("every box and every selected port is judged") {
+  Site site;
+  site.settings.PortSelected[2] = 1;
+  site.fake.comm.openError.clear();
+  EmptyBoxes(site, {{0, "00000000000001"}, {1, "00000000000002"}, {2, "00000000000003"}});
+  site.Minutes(62);                                                  // two polls of the three boxes
+  EmptyBoxes(site, {{0, "00000000000001"}, {2, "00000000000003"}});  // COM2's box is pulled
+  site.Minutes(3 * 60);
+  Check check(site);
+  site.fake.profiles.Set(kSettingsFile, "ComPorts", "111");
+  StatusOptions options;
+  options.warnHours = 1;
+  options.critHours = 2;
+
+  SUBCASE("the pulled box and its port are named while the others deliver") {
+    const SiteStatus status = check.Gather(options);
+    const Judgement j = Judge(status);
+    CHECK(j.verdict == Verdict::Critical);
+    CHECK(j.problems ==
+          "box 00000000000002 without a download for 3.0 h, "
+          "1 of 3 ports without a download for over 2.0 h (COM2)");
+    CHECK(j.portAges.at(0) < 3600);
+    CHECK(j.portAges.at(1) > 3 * 3600);
+    CHECK(*j.downloadAge == j.boxAges.at("00000000000002"));
+
+    const std::string metrics = StatusMetrics(status, j, site.fake.clock);
+    CHECK(metrics.find("# TYPE quorvel_up gauge\nquorvel_up 0\n") != std::string::npos);
+    CHECK(metrics.find("\nquorvel_verdict 2\n") != std::string::npos);
+    CHECK(metrics.find("\nquorvel_box_last_download_age_seconds{serial=\"00000000000002\","
+                       "port=\"COM2\"} " +
+                       std::to_string(j.boxAges.at("00000000000002")) + "\n") != std::string::npos);
+    CHECK(metrics.find("\nquorvel_port_selected{port=\"COM3\"} 1\n") != std::string::npos);
+  }
+  SUBCASE("polls that do not fit the selected ports name no port") {
+    site.fake.profiles.Set(kSettingsFile, "ComPorts", "1111");  // COM4 added since
+    const Judgement j = Judge(check.Gather(options));
+    CHECK(j.problems.find("ports without a download for over 2.0 h") != std::string::npos);
+    CHECK(j.problems.find("(COM") == std::string::npos);
+  }
+  SUBCASE("two boxes gone: both named with their ports, read from far back") {
+    std::string history;
+    while (history.size() < 3 * 1024 * 1024) history += ";Upload aborted. Nothing to send.\r\n";
+    site.dir.Write("quorveld.log", site.Log() + history);
+    EmptyBoxes(site, {{0, "00000000000001"}});
+    site.Minutes(3 * 60);
+    const Judgement j = Judge(check.Gather(options));
+    CHECK(j.problems ==
+          "box 00000000000002 without a download for 6.0 h, "
+          "box 00000000000003 without a download for 3.0 h, "
+          "2 of 3 ports without a download for over 2.0 h (COM2 COM3)");
+  }
+  SUBCASE("past the threshold nothing but the missing boxes is looked for") {
+    std::string history;
+    while (history.size() < 3 * 1024 * 1024) history += site.Log();
+    site.dir.Write("quorveld.log", history);
+    site.Minutes(3 * 60);
+    const SiteStatus status = check.Gather(options);
+    CHECK_FALSE(status.log.readWhole);
+    CHECK(status.log.bytesRead < 256 * 1024);
+    CHECK_FALSE(status.log.lastDelivery);  // no upload ever delivered: older than the threshold
+  }
+}
+
+TEST_CASE("deliveries, clocks and the tail budget") {
+  Site site;
+  site.BoxHolds({kRecord1});
+  SUBCASE("a server answering 201 for ever delivers nothing") {
+    site.fake.http.defaultReply = {HttpResponse::Outcome::Received, 201, "", true, ""};
+    site.Minutes(3 * 60);
+    Check check(site);
+    StatusOptions options;
+    options.warnHours = 1;
+    options.critHours = 2;
+    const SiteStatus status = check.Gather(options);
+    CHECK_FALSE(status.log.lastDelivery);
+    CHECK(status.log.answered201Since >= 6);
+    const std::string summary = check.Summary(options);
+    const std::string expected = "QUORVEL CRITICAL - no upload delivered for 3.0 h (" +
+                                 std::to_string(status.log.answered201Since) +
+                                 " answered 201: nothing trimmed)";
+    CHECK(Start(summary, expected) == expected);
+    CHECK(summary.find("1 record waiting, last delivery never") != std::string::npos);
+  }
+  SUBCASE("times ahead of the clock: a warning, not fresh") {
+    site.ServerAnswers(200);
+    site.Minutes(2);
+    Check check(site);
+    site.fake.clock.Advance(-2 * 86400);
+    const Judgement j = Judge(check.Gather());
+    CHECK(j.verdict == Verdict::Warning);
+    CHECK(j.problems == "clock set back (the log runs 48.0 h ahead)");
+    site.fake.clock.Advance(2 * 86400 - 30 * 60);  // within daylight saving's hour
+    CHECK(Judge(check.Gather()).verdict == Verdict::Ok);
+  }
+  SUBCASE("the tail budget bounds the reading, and the summary says so") {
+    site.ServerAnswers(200);
+    site.Minutes(2);
+    std::string history;
+    while (history.size() < 2 * 1024 * 1024) history += ";Upload aborted. Nothing to send.\r\n";
+    LogQuestions questions = Asking({"00000000000009"}, 1);
+    questions.tailBudget = 1024 * 1024;
+    TextFile file(site.Log() + history);
+    const LogFacts facts = ScanLog(file, site.fake.clock, questions);
+    CHECK(facts.budgetSpent);
+    CHECK(facts.bytesRead >= questions.tailBudget);
+    CHECK(facts.bytesRead < questions.tailBudget + 2 * ReverseLineReader::kPiece);
+    SiteStatus status;
+    status.log = facts;
+    status.now = site.fake.clock.Now();
+    status.settings.PortSelected[0] = 1;
+    CHECK(StatusText(status, Judge(status), site.fake.clock).find(", log read back 1 MB only |") !=
+          std::string::npos);
+  }
+}
+
+TEST_CASE("the metrics file is replaced whole") {
+  TempDir dir;
+  const auto files = MakeSystemStatusFiles();
+  const std::string path = dir.ServicePath() + "\\quorvel.prom";
+  REQUIRE(files->WriteWhole(path, "quorvel_up 1\n"));
+  REQUIRE(files->WriteWhole(path, "quorvel_up 0\n"));
+  CHECK(dir.Read("quorvel.prom") == "quorvel_up 0\n");
+  CHECK(files->OpenShared(path + ".tmp").outcome == OpenOutcome::Missing);
+  CHECK_FALSE(files->WriteWhole(dir.ServicePath() + "\\no\\such\\folder\\quorvel.prom", ""));
 }
 
 TEST_CASE("reading leaves the service's files to the service") {
@@ -467,14 +656,15 @@ TEST_CASE("command line arguments") {
   StatusOptions options;
   std::string error;
   SUBCASE("all of them") {
-    REQUIRE(ParseStatusOptions(
-        {"--ini", "a.ini", "--dir=C:\\data", "--warn-hours", "0.5", "--crit-hours=1.25", "--json"},
-        options, error));
+    REQUIRE(ParseStatusOptions({"--ini", "a.ini", "--dir=C:\\data", "--warn-hours", "0.5",
+                                "--crit-hours=1.25", "--json", "--prom", "site.prom"},
+                               options, error));
     CHECK(*options.ini == "a.ini");
     CHECK(*options.dir == "C:\\data");
     CHECK(options.warnHours == 0.5);
     CHECK(options.critHours == 1.25);
     CHECK(options.json);
+    CHECK(*options.prom == "site.prom");
   }
   SUBCASE("bad ones are refused with the reason") {
     CHECK_FALSE(ParseStatusOptions({"--warn-hours", "soon"}, options, error));
@@ -482,6 +672,8 @@ TEST_CASE("command line arguments") {
     CHECK_FALSE(ParseStatusOptions({"--crit-hours", "-1"}, options, error));
     CHECK_FALSE(ParseStatusOptions({"--ini"}, options, error));
     CHECK(error == "--ini needs a value");
+    CHECK_FALSE(ParseStatusOptions({"--prom="}, options, error));
+    CHECK(error == "--prom needs a value");
     CHECK_FALSE(ParseStatusOptions({"--verbose"}, options, error));
     CHECK(error == "unknown argument '--verbose'");
     CHECK_FALSE(ParseStatusOptions({"--json=1"}, options, error));
