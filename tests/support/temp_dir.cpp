@@ -4,6 +4,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 
 namespace quorvel::testing {
 
@@ -37,6 +38,9 @@ std::string TempDir::Read(const std::string& name) const {
 void TempDir::Write(const std::string& name, const std::string& bytes) const {
   std::ofstream out(File(name), std::ios::binary | std::ios::trunc);
   out << bytes;
+  out.close();
+  // On Windows a file that the code under test holds open refuses the write: say so.
+  if (!out) throw std::runtime_error("could not write " + File(name).string());
 }
 
 }  // namespace quorvel::testing

@@ -83,6 +83,13 @@ struct Site {
     }
   }
   std::string Log() const { return dir.Read("quorveld.log"); }
+  // Puts `text` in place of the log. The service keeps its log open, and on Windows nobody
+  // else may write it meanwhile: the service ends first and starts again after.
+  void ReplaceLog(const std::string& text) {
+    window.reset();
+    dir.Write("quorveld.log", text);
+    window = std::make_unique<ServiceWindow>(settings, fake.platform, host, options);
+  }
   LogFacts Scan(const std::set<std::string>& serials = {}) const {
     TextFile log(Log());
     return ScanLog(log, fake.clock, Asking(serials));
@@ -540,7 +547,7 @@ TEST_CASE("every box and every selected port is judged") {
   SUBCASE("two boxes gone: both named with their ports, read from far back") {
     std::string history;
     while (history.size() < 3 * 1024 * 1024) history += ";Upload aborted. Nothing to send.\r\n";
-    site.dir.Write("quorveld.log", site.Log() + history);
+    site.ReplaceLog(site.Log() + history);
     EmptyBoxes(site, {{0, "00000000000001"}});
     site.Minutes(3 * 60);
     const Judgement j = Judge(check.Gather(options));
@@ -552,7 +559,7 @@ TEST_CASE("every box and every selected port is judged") {
   SUBCASE("past the threshold nothing but the missing boxes is looked for") {
     std::string history;
     while (history.size() < 3 * 1024 * 1024) history += site.Log();
-    site.dir.Write("quorveld.log", history);
+    site.ReplaceLog(history);
     site.Minutes(3 * 60);
     const SiteStatus status = check.Gather(options);
     CHECK_FALSE(status.log.readWhole);
