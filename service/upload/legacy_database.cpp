@@ -117,8 +117,8 @@ std::string AsText(const unsigned char* bytes, std::size_t size) {
 // The bytes a run overwrites; a run reaching past the end keeps only what the file held.
 ByteRun OriginalOf(const ByteRun& write, const std::string& image, std::int64_t length) {
   ByteRun original{write.offset, ""};
-  const std::int64_t end = std::min<std::int64_t>(
-      length, write.offset + static_cast<std::int64_t>(write.bytes.size()));
+  const std::int64_t end =
+      std::min<std::int64_t>(length, write.offset + static_cast<std::int64_t>(write.bytes.size()));
   if (end > write.offset)
     original.bytes = image.substr(static_cast<std::size_t>(write.offset),
                                   static_cast<std::size_t>(end - write.offset));
@@ -190,8 +190,7 @@ std::optional<LegacyMergePlan> PlanLegacyMerge(const UploadBatch& batch, std::FI
   Put16(header, static_cast<std::uint16_t>(count));
   plan.writes.push_back({0, AsText(header, sizeof header)});
 
-  for (const ByteRun& write : plan.writes)
-    plan.originals.push_back(OriginalOf(write, image, size));
+  for (const ByteRun& write : plan.writes) plan.originals.push_back(OriginalOf(write, image, size));
   return plan;
 }
 

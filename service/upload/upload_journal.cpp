@@ -181,6 +181,8 @@ void UploadJournal::Load() {
     state_ = *state;
   else
     store_.WriteLogLine(";Upload journal unreadable; ignored.");
+  // An empty journal is what a removal lost to a power cut leaves.
+  if (state_.IsEmpty() && files.Remove(JournalPath())) fileOnDisk_ = false;
 }
 
 bool UploadJournal::UsesJournalFile() {
@@ -199,7 +201,8 @@ bool UploadJournal::Advance(const JournalState& next) {
   const std::string newPath = path + kNewSuffix;
   const std::string text = JournalText(next);
   FileHandle file = files.Open(newPath, "wb", /*denyWrite=*/true);
-  const bool written = file && std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
+  const bool written = file &&
+                       std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
                        files.Commit(file.get());
   file.reset();
   if (!written || !files.Replace(newPath, path)) {
@@ -215,8 +218,7 @@ bool UploadJournal::Advance(const JournalState& next) {
   return true;
 }
 
-bool UploadJournal::Merge(PendingBoxDay day, const std::string& databasePath,
-                          FileHandle database) {
+bool UploadJournal::Merge(PendingBoxDay day, const std::string& databasePath, FileHandle database) {
   const UploadBatch batch = BatchOf(day.batch);
   if (!HasLegacyDate(batch)) return true;
   NoteLegacyDatabaseUse(platform_.profiles);
@@ -271,7 +273,8 @@ bool UploadJournal::FinishTrim() {
       trimmed = TrimCache(settings_, platform_.files, day.headCount);
     }
     if (!trimmed) {
-      store_.WriteLogLine(";Cache not trimmed; another program may hold it. Left for the next upload.");
+      store_.WriteLogLine(
+          ";Cache not trimmed; another program may hold it. Left for the next upload.");
       return false;
     }
   }
