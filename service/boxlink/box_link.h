@@ -4,10 +4,12 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "service/boxlink/box_memory.h"
 #include "service/boxlink/count_record.h"
-#include "service/settings/settings.h"
 #include "service/platform/platform.h"
+#include "service/settings/settings.h"
 #include "service/store/local_store.h"
 
 namespace quorvel {
@@ -63,6 +65,9 @@ class BoxLink {
   void OnDownloadLine(const char* line);
   void OnRecordLine(const char* line);
   bool StoreRecord(const CountRecord& record);
+  bool HoldIfReplayed(const std::string& line);
+  void StoreHeld();
+  void RememberWhatTheBoxHolds();
   void FinishDownload();
   void FailStartDownload();
   void OnClearingReply(const char* line);
@@ -93,6 +98,13 @@ class BoxLink {
   // A record of this download passed its tests but is not in the cache: the unit must keep
   // its memory.
   bool recordsNotStored_ = false;
+
+  // The box's replay of records already stored: the record lines of this download, those
+  // held back while they repeat what the box held before in order, and whether they still do.
+  BoxMemory memory_;
+  std::vector<std::string> received_;
+  std::vector<std::string> held_;
+  bool replayOpen_ = false;
   bool downloadAbortShowing_ = false;  // the "Download Aborted" box waits for the operator
 
   std::array<char, kReceiveBufferSize> receiveBuffer_{};

@@ -487,3 +487,58 @@ TEST_CASE("a line nobody waits for closes the port") {
 
 }  // namespace
 }  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+constexpr const char* kRecord3 = "0F 16 01 07 0005 0000 CD";
+constexpr const char* kCacheLine3 = "0123456789abcd,20070122,15,00005,00000\n";
+
+// Downloads once more from the fixture's box, which now holds `records`.
+void DownloadAgain(LinkFixture& f, std::initializer_list<std::string> records,
+                   const std::string& clearReply = "COOL\r") {
+  f.BoxWithRecords(records);
+  f.Answer("SSCD", {clearReply});
+  f.StartDownloadExchange();
+  REQUIRE(f.RunExchange() > 0);
+}
+
+TEST_CASE("a box that was not cleared repeats its records; the repeat is not stored again") {
+  LinkFixture f;
+  DownloadAgain(f, {kRecord1, kRecord2}, "BUMMER\r");
+  REQUIRE(f.Cache() == std::string(kCacheLine1) + kCacheLine2);
+
+  SUBCASE("the repeat, then a new record") {
+    DownloadAgain(f, {kRecord1, kRecord2, kRecord3});
+    CHECK(f.Cache() == std::string(kCacheLine1) + kCacheLine2 + kCacheLine3);
+  }
+  SUBCASE("known after a restart") {
+    LinkFixture restarted;
+    restarted.settings.LocalDir = f.settings.LocalDir;
+    DownloadAgain(restarted, {kRecord1, kRecord2, kRecord3});
+    CHECK(f.Cache() == std::string(kCacheLine1) + kCacheLine2 + kCacheLine3);
+  }
+  SUBCASE("a repeat broken off part way, then the whole of it") {
+    f.Answer("SSSN", {kSerialReply});
+    f.Answer("SSDD", {std::string(kRecord1) + "\r"});
+    f.Answer("COOL", {"BITEME\r"});
+    f.StartDownloadExchange();
+    REQUIRE(f.RunExchange() > 0);
+    DownloadAgain(f, {kRecord1, kRecord2, kRecord3});
+    CHECK(f.Cache() == std::string(kCacheLine1) + kCacheLine2 + kCacheLine3);
+  }
+  SUBCASE("the box was cleared after all: equal records that break the sequence are new") {
+    DownloadAgain(f, {kRecord1, kRecord3});
+    CHECK(f.Cache() == std::string(kCacheLine1) + kCacheLine2 + kCacheLine1 + kCacheLine3);
+  }
+}
+
+TEST_CASE("after a clear that succeeded, equal records are new records") {
+  LinkFixture f;
+  DownloadAgain(f, {kRecord1, kRecord2});
+  DownloadAgain(f, {kRecord1});  // a second partial record of hour 13 with the same counts
+  CHECK(f.Cache() == std::string(kCacheLine1) + kCacheLine2 + kCacheLine1);
+}
+
+}  // namespace
+}  // namespace quorvel

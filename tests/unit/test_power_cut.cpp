@@ -166,6 +166,9 @@ Outcome RunScenario(const Setup& setup, int cut, int minutes, int* operations = 
   } catch (const PowerCut&) {
     site.Stop();
     site.files.LeaveOnlyDurable();
+    // The PC's serial port loses whatever it had received but not yet handed over.
+    site.comm.incoming.clear();
+    site.comm.open.clear();
     site.onMinute = nullptr;
     site.Run(minutes);
   }
