@@ -67,6 +67,7 @@ class BoxLink {
   bool StoreRecord(const CountRecord& record);
   bool HoldIfReplayed(const std::string& line);
   void StoreHeld();
+  void NoteNotStored(std::size_t index);
   void RememberWhatTheBoxHolds();
   void FinishDownload();
   void FailStartDownload();
@@ -105,7 +106,8 @@ class BoxLink {
   std::vector<std::string> received_;
   std::vector<std::string> held_;
   bool replayOpen_ = false;
-  bool downloadAbortShowing_ = false;  // the "Download Aborted" box waits for the operator
+  std::size_t firstNotStored_ = SIZE_MAX;  // index in received_ of the first record not stored
+  bool downloadAbortShowing_ = false;      // the "Download Aborted" box waits for the operator
 
   std::array<char, kReceiveBufferSize> receiveBuffer_{};
   int receiveWritePos_ = 0;

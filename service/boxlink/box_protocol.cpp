@@ -1,5 +1,6 @@
 // The service's side of the box conversation: what to send, and what every received line
 // or time-out means in the exchange that is running.
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -59,6 +60,7 @@ bool BoxLink::StartDownload() {
   received_.clear();
   held_.clear();
   replayOpen_ = true;
+  firstNotStored_ = SIZE_MAX;
   if (!store_.OpenCache(true) || SendCommand("SSDD") == 0) {
     FailStartDownload();
     return false;
@@ -189,7 +191,7 @@ void BoxLink::OnRecordLine(const char* line) {
   if (!record.IsPlausible()) {
     store_.WriteLogText(": Garbage record ignored");
   } else if (!StoreRecord(record)) {
-    recordsNotStored_ = true;
+    NoteNotStored(received_.size() - 1);
   }
   store_.EndLogLine();
 }
@@ -221,23 +223,31 @@ bool BoxLink::HoldIfReplayed(const std::string& line) {
 }
 
 void BoxLink::StoreHeld() {
-  for (const std::string& line : held_) {
+  // What is held back is always the start of this download.
+  for (std::size_t i = 0; i < held_.size(); ++i) {
     CountRecord record;
-    record.ParseRecord(line.c_str());
-    if (record.IsPlausible() && !StoreRecord(record)) recordsNotStored_ = true;
+    record.ParseRecord(held_[i].c_str());
+    if (record.IsPlausible() && !StoreRecord(record)) NoteNotStored(i);
   }
   held_.clear();
   replayOpen_ = false;
 }
 
-// Once what this download stored is on the disk, the box's records so far count as stored,
-// so that the next download does not store them again: all it sent, or all it held before
-// when it broke off part way through repeating them.
+void BoxLink::NoteNotStored(std::size_t index) {
+  recordsNotStored_ = true;
+  firstNotStored_ = std::min(firstNotStored_, index);
+}
+
+// Once what this download stored is on the disk, the box's records up to the first one not
+// stored count as stored, so that the next download does not store them again: all it sent,
+// or all it held before when it broke off part way through repeating them.
 void BoxLink::RememberWhatTheBoxHolds() {
-  if (recordsNotStored_ || !store_.CommitCache()) return;
+  if (!store_.CommitCache()) return;
+  std::vector<std::string> stored = received_;
+  if (recordsNotStored_) stored.resize(std::min(stored.size(), firstNotStored_));
   const std::vector<std::string>& before = memory_.Of(SerialHex());
-  if (replayOpen_ && received_.size() < before.size()) return;
-  if (!memory_.Set(SerialHex(), received_))
+  if (replayOpen_ && stored.size() < before.size()) return;
+  if (!memory_.Set(SerialHex(), stored))
     store_.WriteLogLine(";Box records not noted; a repeat may be stored twice.");
 }
 
@@ -249,6 +259,7 @@ void BoxLink::FinishDownload() {
   // keeps its memory and the next poll downloads the records again.
   if (recordsNotStored_) {
     store_.WriteLogLine(";Records not stored; unit not cleared.");
+    RememberWhatTheBoxHolds();
     EndExchange();
     return;
   }

@@ -533,6 +533,21 @@ TEST_CASE("a box that was not cleared repeats its records; the repeat is not sto
   }
 }
 
+TEST_CASE("after a full disk, the records stored before it are not stored again") {
+  LinkFixture f;
+  f.BoxWithRecords({kRecord1, kRecord2});
+  f.StartDownloadExchange();
+  f.Ticks(2);  // the serial reply, then the first record, stored
+  f.files.cacheWritesFail = true;
+  f.store.CloseCache();
+  REQUIRE(f.store.OpenCache(true));
+  REQUIRE(f.RunExchange() > 0);
+  REQUIRE(f.Cache() == kCacheLine1);
+  f.files.cacheWritesFail = false;
+  DownloadAgain(f, {kRecord1, kRecord2});
+  CHECK(f.Cache() == std::string(kCacheLine1) + kCacheLine2);
+}
+
 TEST_CASE("after a clear that succeeded, equal records are new records") {
   LinkFixture f;
   DownloadAgain(f, {kRecord1, kRecord2});
