@@ -52,6 +52,8 @@ class BoxLink {
   void EndExchange();
   void OnLine(const char* line);
   void OnTimeout();
+  // Reads what the boxes are known to hold; before anything trims the cache.
+  void LoadBoxMemory() { memory_.Load(); }
 
   LinkState state() const { return state_; }
   void set_state(LinkState s) { state_ = s; }
@@ -64,7 +66,7 @@ class BoxLink {
   void OnSerialReply(const char* line);
   void OnDownloadLine(const char* line);
   void OnRecordLine(const char* line);
-  bool StoreRecord(const CountRecord& record);
+  bool StoreRecord(const CountRecord& record, const std::string& line);
   bool HoldIfReplayed(const std::string& line);
   void StoreHeld();
   void NoteNotStored(std::size_t index);

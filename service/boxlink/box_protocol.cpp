@@ -190,21 +190,23 @@ void BoxLink::OnRecordLine(const char* line) {
   }
   if (!record.IsPlausible()) {
     store_.WriteLogText(": Garbage record ignored");
-  } else if (!StoreRecord(record)) {
+  } else if (!StoreRecord(record, line)) {
     NoteNotStored(received_.size() - 1);
   }
   store_.EndLogLine();
 }
 
-bool BoxLink::StoreRecord(const CountRecord& record) {
+bool BoxLink::StoreRecord(const CountRecord& record, const std::string& line) {
   if (!store_.IsCacheOpen()) {
     store_.WriteLogText(";Cache file not open.  Record lost.");
     return false;
   }
+  const long at = store_.CacheEnd();
   if (!store_.AppendCacheLine(SerialHex() + "," + record.FormatRecord())) {
     store_.WriteLogText(";Cache write failed.  Record not stored.");
     return false;
   }
+  memory_.NoteStored(SerialHex(), line, at);
   return true;
 }
 
@@ -217,7 +219,10 @@ bool BoxLink::HoldIfReplayed(const std::string& line) {
   }
   // A box that replays sends all it held before anything new; a line that breaks the
   // sequence early shows it was cleared after all, so what was held back is new.
-  if (held_.size() < before.size()) StoreHeld();
+  if (held_.size() < before.size())
+    StoreHeld();
+  else if (!before.empty())
+    memory_.NoteRepeated(SerialHex());
   replayOpen_ = false;
   return false;
 }
@@ -227,7 +232,7 @@ void BoxLink::StoreHeld() {
   for (std::size_t i = 0; i < held_.size(); ++i) {
     CountRecord record;
     record.ParseRecord(held_[i].c_str());
-    if (record.IsPlausible() && !StoreRecord(record)) NoteNotStored(i);
+    if (record.IsPlausible() && !StoreRecord(record, held_[i])) NoteNotStored(i);
   }
   held_.clear();
   replayOpen_ = false;

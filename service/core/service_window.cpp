@@ -45,6 +45,7 @@ ServiceWindow::ServiceWindow(Settings& settings, Platform& platform, WindowHost&
 
 int ServiceWindow::HandleCreate() {
   PingServer(false, settings_, platform_);
+  link_.LoadBoxMemory();
   // A database update cut off by a power loss is undone before anything else reads it.
   journal_.Resume();
   return host_.StartTimer() ? 0 : -1;

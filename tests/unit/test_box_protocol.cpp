@@ -1,6 +1,7 @@
 #include <doctest.h>
 
 #include <map>
+#include <memory>
 
 #include "service/boxlink/box_link.h"
 #include "tests/fakes/fakes.h"
@@ -531,6 +532,27 @@ TEST_CASE("a box that was not cleared repeats its records; the repeat is not sto
     DownloadAgain(f, {kRecord1, kRecord3});
     CHECK(f.Cache() == std::string(kCacheLine1) + kCacheLine2 + kCacheLine1 + kCacheLine3);
   }
+}
+
+TEST_CASE("a download stopped part way: what the cache kept is not stored again") {
+  auto restarted = std::make_unique<LinkFixture>();
+  const std::string dir = restarted->settings.LocalDir;
+  {
+    LinkFixture killed;
+    killed.settings.LocalDir = dir;
+    killed.BoxWithRecords({kRecord1, kRecord2, kRecord3});
+    killed.StartDownloadExchange();
+    killed.Ticks(3);  // the serial reply and two records stored; then the program is killed
+  }
+  SUBCASE("killed: the cache keeps both") {
+    REQUIRE(restarted->Cache() == std::string(kCacheLine1) + kCacheLine2);
+  }
+  SUBCASE("power lost: the cache kept only the first") {
+    restarted->dir.Write("quorveld.dat", kCacheLine1);
+  }
+  restarted->link.LoadBoxMemory();
+  DownloadAgain(*restarted, {kRecord1, kRecord2, kRecord3});
+  CHECK(restarted->Cache() == std::string(kCacheLine1) + kCacheLine2 + kCacheLine3);
 }
 
 TEST_CASE("after a full disk, the records stored before it are not stored again") {
