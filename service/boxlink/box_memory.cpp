@@ -94,7 +94,8 @@ void BoxMemory::TakeNotedLines(
     held.insert(held.end(), stored.begin(), stored.end());
   }
   cache.reset();
-  if (Save(next)) boxes_ = std::move(next);
+  Save(next);
+  boxes_ = std::move(next);
 }
 
 const std::vector<std::string>& BoxMemory::Of(const std::string& serial) {
@@ -110,9 +111,10 @@ bool BoxMemory::Set(const std::string& serial, const std::vector<std::string>& l
     next.erase(serial);
   else
     next[serial] = lines;
-  if (!Save(next)) return false;
+  // Kept for this run even when the disk is full; the file then still has what was there.
+  const bool saved = Save(next);
   boxes_ = std::move(next);
-  return true;
+  return saved;
 }
 
 bool BoxMemory::Save(const std::map<std::string, std::vector<std::string>>& boxes) {
@@ -132,14 +134,15 @@ bool BoxMemory::Save(const std::map<std::string, std::vector<std::string>>& boxe
   return true;
 }
 
-void BoxMemory::AppendNote(const std::string& text) {
+bool BoxMemory::AppendNote(const std::string& text) {
   Load();
   FileHandle file = files_.Open(Path(), "ab", /*denyWrite=*/true);
-  if (file) std::fwrite(text.data(), 1, text.size(), file.get());
+  return file && std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
+         std::fflush(file.get()) == 0;
 }
 
-void BoxMemory::NoteStored(const std::string& serial, const std::string& line, long cacheOffset) {
-  AppendNote(serial + "@" + std::to_string(cacheOffset) + " " + line + "\n");
+bool BoxMemory::NoteStoring(const std::string& serial, const std::string& line, long cacheOffset) {
+  return AppendNote(serial + "@" + std::to_string(cacheOffset) + " " + line + "\n");
 }
 
 void BoxMemory::NoteRepeated(const std::string& serial) {

@@ -29,8 +29,10 @@ class BoxMemory {
   const std::vector<std::string>& Of(const std::string& serial);
   // Records what the box holds now; false when that could not be saved.
   bool Set(const std::string& serial, const std::vector<std::string>& lines);
-  // Notes, until the next Set, a line of the download in progress stored at `cacheOffset`.
-  void NoteStored(const std::string& serial, const std::string& line, long cacheOffset);
+  // Notes, until the next Set, a line of the download in progress about to be stored at
+  // `cacheOffset`; false when the note could not be written (the line must not be stored
+  // then, or its repeat would be stored again after a restart).
+  bool NoteStoring(const std::string& serial, const std::string& line, long cacheOffset);
   // Notes that the download in progress repeated all the box held before.
   void NoteRepeated(const std::string& serial);
 
@@ -39,7 +41,7 @@ class BoxMemory {
                       const std::map<std::string, bool>& repeated);
   bool StillInCache(const std::string& serial, const std::string& line, long offset,
                     std::FILE* cache) const;
-  void AppendNote(const std::string& text);
+  bool AppendNote(const std::string& text);
   bool Save(const std::map<std::string, std::vector<std::string>>& boxes);
   std::string Path() const;
 

@@ -201,12 +201,12 @@ bool BoxLink::StoreRecord(const CountRecord& record, const std::string& line) {
     store_.WriteLogText(";Cache file not open.  Record lost.");
     return false;
   }
-  const long at = store_.CacheEnd();
-  if (!store_.AppendCacheLine(SerialHex() + "," + record.FormatRecord())) {
+  // The note goes first: a note without its line in the cache counts for nothing.
+  if (!memory_.NoteStoring(SerialHex(), line, store_.CacheEnd()) ||
+      !store_.AppendCacheLine(SerialHex() + "," + record.FormatRecord())) {
     store_.WriteLogText(";Cache write failed.  Record not stored.");
     return false;
   }
-  memory_.NoteStored(SerialHex(), line, at);
   return true;
 }
 
