@@ -555,7 +555,16 @@ TEST_CASE("a download stopped part way: what the cache kept is not stored again"
   CHECK(restarted->Cache() == std::string(kCacheLine1) + kCacheLine2 + kCacheLine3);
 }
 
-TEST_CASE("after a full disk, the records stored before it are not stored again") {
+// The full disk is a cache stream opened for reading, which only POSIX can commit; a real
+// full disk leaves the stream writable and its commit working.
+#ifdef _WIN32
+constexpr bool kReadOnlyStreamCommits = false;
+#else
+constexpr bool kReadOnlyStreamCommits = true;
+#endif
+
+TEST_CASE("after a full disk, the records stored before it are not stored again" *
+          doctest::skip(!kReadOnlyStreamCommits)) {
   LinkFixture f;
   f.BoxWithRecords({kRecord1, kRecord2});
   f.StartDownloadExchange();
