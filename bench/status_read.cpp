@@ -35,6 +35,7 @@ class UtcClock : public quorvel::Clock {
   }
   quorvel::CalendarTime FromLocal(std::tm& local) const override { return timegm(&local); }
   std::uint32_t MillisecondsSinceStart() const override { return 0; }
+  void Sleep(std::uint32_t) override {}  // the reader never waits
 };
 
 std::string ServicePath(std::string p) {

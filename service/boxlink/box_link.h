@@ -4,10 +4,12 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "service/boxlink/box_memory.h"
 #include "service/boxlink/count_record.h"
-#include "service/settings/settings.h"
 #include "service/platform/platform.h"
+#include "service/settings/settings.h"
 #include "service/store/local_store.h"
 
 namespace quorvel {
@@ -50,6 +52,8 @@ class BoxLink {
   void EndExchange();
   void OnLine(const char* line);
   void OnTimeout();
+  // Reads what the boxes are known to hold; before anything trims the cache.
+  void LoadBoxMemory() { memory_.Load(); }
 
   LinkState state() const { return state_; }
   void set_state(LinkState s) { state_ = s; }
@@ -65,7 +69,11 @@ class BoxLink {
   void OnSerialReply(const char* line);
   void OnDownloadLine(const char* line);
   void OnRecordLine(const char* line);
-  bool StoreRecord(const CountRecord& record);
+  bool StoreRecord(const CountRecord& record, const std::string& line);
+  bool HoldIfReplayed(const std::string& line);
+  void StoreHeld();
+  void NoteNotStored(std::size_t index);
+  void RememberWhatTheBoxHolds();
   void FinishDownload();
   void FailStartDownload();
   void OnClearingReply(const char* line);
@@ -97,7 +105,15 @@ class BoxLink {
   // A record of this download passed its tests but is not in the cache: the unit must keep
   // its memory.
   bool recordsNotStored_ = false;
-  bool downloadAbortShowing_ = false;  // the "Download Aborted" box waits for the operator
+
+  // The box's replay of records already stored: the record lines of this download, those
+  // held back while they repeat what the box held before in order, and whether they still do.
+  BoxMemory memory_;
+  std::vector<std::string> received_;
+  std::vector<std::string> held_;
+  bool replayOpen_ = false;
+  std::size_t firstNotStored_ = SIZE_MAX;  // index in received_ of the first record not stored
+  bool downloadAbortShowing_ = false;      // the "Download Aborted" box waits for the operator
 
   std::array<char, kReceiveBufferSize> receiveBuffer_{};
   int receiveWritePos_ = 0;

@@ -1,5 +1,6 @@
 // The service's side of the box conversation: what to send, and what every received line
 // or time-out means in the exchange that is running.
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -56,6 +57,10 @@ bool BoxLink::StartDownload() {
   if (state_ != LinkState::Idle) return false;
   recordCount_ = 0;
   recordsNotStored_ = false;
+  received_.clear();
+  held_.clear();
+  replayOpen_ = true;
+  firstNotStored_ = SIZE_MAX;
   if (!store_.OpenCache(true) || SendCommand("SSDD") == 0) {
     FailStartDownload();
     return false;
@@ -144,6 +149,7 @@ void BoxLink::OnDownloadLine(const char* line) {
     SendCommand("");
   } else if (IsKeyword(line, "BITEME")) {
     store_.WriteLogLine(";Error downloading data. The data download is incomplete.");
+    RememberWhatTheBoxHolds();
     EndExchange();
     // Ticks, and with them the next polls, go on while the box is open. A unit that keeps
     // breaking off would stack one more box on every poll until the thread's stack ran out,
@@ -155,6 +161,7 @@ void BoxLink::OnDownloadLine(const char* line) {
     downloadAbortShowing_ = false;
   } else if (IsKeyword(line, "BUMMER")) {
     store_.WriteLogLine(";Error downloading data.");
+    RememberWhatTheBoxHolds();
     EndExchange();
   } else {
     OnRecordLine(line);
@@ -175,33 +182,89 @@ void BoxLink::OnRecordLine(const char* line) {
   std::snprintf(number, sizeof number, "%5d", recordCount_);
   store_.WriteLogText(std::string("record") + number + ":" + line);
   SendCommand("COOL");
+  received_.push_back(line);
   // The unit has its acknowledgement; an impossible date is dropped on our side only.
+  if (HoldIfReplayed(line)) {
+    store_.EndLogLine();
+    return;
+  }
   if (!record.IsPlausible()) {
     store_.WriteLogText(": Garbage record ignored");
-  } else if (!StoreRecord(record)) {
-    recordsNotStored_ = true;
+  } else if (!StoreRecord(record, line)) {
+    NoteNotStored(received_.size() - 1);
   }
   store_.EndLogLine();
 }
 
-bool BoxLink::StoreRecord(const CountRecord& record) {
+bool BoxLink::StoreRecord(const CountRecord& record, const std::string& line) {
   if (!store_.IsCacheOpen()) {
     store_.WriteLogText(";Cache file not open.  Record lost.");
     return false;
   }
-  if (!store_.AppendCacheLine(SerialHex() + "," + record.FormatRecord())) {
+  // The note goes first: a note without its line in the cache counts for nothing.
+  if (!memory_.NoteStoring(SerialHex(), line, store_.CacheEnd()) ||
+      !store_.AppendCacheLine(SerialHex() + "," + record.FormatRecord())) {
     store_.WriteLogText(";Cache write failed.  Record not stored.");
     return false;
   }
   return true;
 }
 
+bool BoxLink::HoldIfReplayed(const std::string& line) {
+  if (!replayOpen_) return false;
+  const std::vector<std::string>& before = memory_.Of(SerialHex());
+  if (held_.size() < before.size() && before[held_.size()] == line) {
+    held_.push_back(line);
+    return true;
+  }
+  // A box that replays sends all it held before anything new; a line that breaks the
+  // sequence early shows it was cleared after all, so what was held back is new.
+  if (held_.size() < before.size())
+    StoreHeld();
+  else if (!before.empty())
+    memory_.NoteRepeated(SerialHex());
+  replayOpen_ = false;
+  return false;
+}
+
+void BoxLink::StoreHeld() {
+  // What is held back is always the start of this download.
+  for (std::size_t i = 0; i < held_.size(); ++i) {
+    CountRecord record;
+    record.ParseRecord(held_[i].c_str());
+    if (record.IsPlausible() && !StoreRecord(record, held_[i])) NoteNotStored(i);
+  }
+  held_.clear();
+  replayOpen_ = false;
+}
+
+void BoxLink::NoteNotStored(std::size_t index) {
+  recordsNotStored_ = true;
+  firstNotStored_ = std::min(firstNotStored_, index);
+}
+
+// Once what this download stored is on the disk, the box's records up to the first one not
+// stored count as stored, so that the next download does not store them again: all it sent,
+// or all it held before when it broke off part way through repeating them.
+void BoxLink::RememberWhatTheBoxHolds() {
+  if (!store_.CommitCache()) return;
+  std::vector<std::string> stored = received_;
+  if (recordsNotStored_) stored.resize(std::min(stored.size(), firstNotStored_));
+  const std::vector<std::string>& before = memory_.Of(SerialHex());
+  if (replayOpen_ && stored.size() < before.size()) return;
+  if (!memory_.Set(SerialHex(), stored))
+    store_.WriteLogLine(";Box records not noted; a repeat may be stored twice.");
+}
+
 void BoxLink::FinishDownload() {
   store_.WriteLogLine(";ended " + LongTime());
+  // The end of the data before the whole repeat: no repeat at all.
+  if (replayOpen_ && held_.size() < memory_.Of(SerialHex()).size()) StoreHeld();
   // Clearing the unit is only safe once every record it sent is on our disk; otherwise it
   // keeps its memory and the next poll downloads the records again.
   if (recordsNotStored_) {
     store_.WriteLogLine(";Records not stored; unit not cleared.");
+    RememberWhatTheBoxHolds();
     EndExchange();
     return;
   }
@@ -210,6 +273,7 @@ void BoxLink::FinishDownload() {
     EndExchange();
     return;
   }
+  RememberWhatTheBoxHolds();
   store_.WriteLogLine(";clearing data...");
   SendClearData();
 }
@@ -219,6 +283,7 @@ void BoxLink::OnClearingReply(const char* line) {
   state_ = LinkState::Idle;
   if (IsKeyword(line, "COOL")) {
     store_.WriteLogLine(";Data successfully cleared.");
+    memory_.Set(SerialHex(), {});
   } else if (IsKeyword(line, "BUMMER")) {
     store_.WriteLogLine(";Error clearing data.");
   }
@@ -270,6 +335,7 @@ void BoxLink::OnTimeout() {
   timeoutLimit_ = 0;
   switch (state_) {
     case LinkState::Downloading:
+      RememberWhatTheBoxHolds();
       store_.CloseCache();
       store_.WriteLogLine(";The unit is not responding.");
       store_.WriteLogLine(";");

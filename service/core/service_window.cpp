@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "service/upload/legacy_database.h"
 #include "service/upload/submit.h"
 #include "service/upload/upload_batch.h"
 
@@ -37,7 +36,8 @@ ServiceWindow::ServiceWindow(Settings& settings, Platform& platform, WindowHost&
       host_(host),
       options_(options),
       store_(settings, platform.files),
-      link_(settings, platform, store_) {
+      link_(settings, platform, store_),
+      journal_(settings, platform, store_) {
   const CalendarTime now = platform_.clock.Now();
   lastUpload_ = now - (IntervalMinutes(settings_.UploadRate) - 2) * 60;
   lastBoxPoll_ = now - (IntervalMinutes(settings_.BoxRate) * 60 - 60);
@@ -45,6 +45,9 @@ ServiceWindow::ServiceWindow(Settings& settings, Platform& platform, WindowHost&
 
 int ServiceWindow::HandleCreate() {
   PingServer(false, settings_, platform_);
+  link_.LoadBoxMemory();
+  // A database update cut off by a power loss is undone before anything else reads it.
+  journal_.Resume();
   return host_.StartTimer() ? 0 : -1;
 }
 
@@ -176,6 +179,12 @@ void ServiceWindow::RunUploadStep() {
     store_.WriteLogLine(kSeparatorLine);
     store_.WriteLogLine(";Upload initiated at " + ShortTime(lastUpload_));
   }
+  // An accepted box-day's trim or merge left unfinished comes first; while it cannot be
+  // finished nothing is sent, so the server never gets the same box-day twice.
+  if (!journal_.Resume()) {
+    uploadInProgress_ = false;
+    return;
+  }
   UploadBatch batch;
   const std::int64_t count = BuildUploadBatch(store_, batch);
   if (count == 0) {
@@ -188,8 +197,7 @@ void ServiceWindow::RunUploadStep() {
     const int result =
         SubmitBatch(batch, settings_, platform_, store_, clockSyncPending_, secureFailure);
     if (result == 200) {
-      MergeIntoLegacyDatabase(batch, platform_.profiles, platform_.files);
-      TrimCache(settings_, platform_.files, count);
+      journal_.Accept(batch, count);
       if (UploadedDayIsOld(batch.text.data()))
         lastUpload_ = platform_.clock.Now() - (IntervalMinutes(settings_.UploadRate) * 60 - 60);
       store_.WriteLogLine(";Upload successful.  Server response " + std::to_string(result));

@@ -9,6 +9,7 @@
 #include "service/settings/settings.h"
 #include "service/platform/platform.h"
 #include "service/store/local_store.h"
+#include "service/upload/upload_journal.h"
 
 namespace quorvel {
 
@@ -74,6 +75,7 @@ class ServiceWindow {
   OptionsDialogRunner& options_;
   LocalStore store_;
   BoxLink link_;
+  UploadJournal journal_;
 
   CalendarTime lastBoxPoll_;
   CalendarTime lastUpload_;

@@ -21,6 +21,8 @@ class Clock {
   virtual CalendarTime FromLocal(std::tm& local) const = 0;
   // Milliseconds since the system started (wraps after about 49 days).
   virtual std::uint32_t MillisecondsSinceStart() const = 0;
+  // Blocks the calling thread for about `milliseconds`.
+  virtual void Sleep(std::uint32_t milliseconds) = 0;
 };
 
 }  // namespace quorvel

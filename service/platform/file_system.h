@@ -27,6 +27,8 @@ class FileSystem {
   // Replaces `target` by `source` in one atomic step, written through to the disk.
   // On false `target` is unchanged (for example while another program holds it open).
   virtual bool Replace(const std::string& source, const std::string& target) = 0;
+  // True when a file or folder of that name exists, whoever holds it open.
+  virtual bool Exists(const std::string& path) = 0;
   // Deletes a file; true when it is gone.
   virtual bool Remove(const std::string& path) = 0;
   // Cuts the file at `path` down to its first `size` bytes; true when it is that long.

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <string>
 
-#include "service/settings/settings.h"
 #include "service/platform/file_system.h"
+#include "service/settings/settings.h"
 
 namespace quorvel {
 
@@ -16,9 +16,9 @@ class LocalStore {
   bool OpenLog();   // true when log lines will reach the file (Logging on and open)
   bool CloseLog();  // true when a log was open and has been closed
   bool IsLogOpen() const { return log_ != nullptr; }
-  void WriteLogLine(const std::string& text);  // the whole line; nothing when closed
-  void WriteLogText(const std::string& piece); // a piece of a line built up in parts
-  void EndLogLine();                           // ends the line built from pieces
+  void WriteLogLine(const std::string& text);   // the whole line; nothing when closed
+  void WriteLogText(const std::string& piece);  // a piece of a line built up in parts
+  void EndLogLine();                            // ends the line built from pieces
 
   // Cache. Lines end with LF alone.
   bool OpenCache(bool forWriting);  // true when open afterwards, whatever mode it had
@@ -31,6 +31,8 @@ class LocalStore {
   bool AppendCacheLine(const std::string& line);
   // Pushes the cache to the disk; false when closed or the platform failed.
   bool CommitCache();
+  // Where the next appended line starts; -1 when unknown.
+  long CacheEnd() const { return wholeLinesEnd_; }
   // The open cache stream (for the upload's reading), null when closed.
   std::FILE* CacheStream() const { return cache_.get(); }
 

@@ -1,5 +1,6 @@
 #include "service/upload/legacy_database.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -47,6 +48,11 @@ std::uint32_t Count2Sum(const UploadBatch& batch, int hour) {
   return BatchNumber(batch, 30 + 16 * hour, 8, 16);
 }
 
+BatchDate DateOf(const UploadBatch& batch) {
+  return {BatchNumber(batch, 14, 4, 10), BatchNumber(batch, 18, 2, 10),
+          BatchNumber(batch, 20, 2, 10)};
+}
+
 std::uint16_t Get16(const unsigned char* p) {
   return static_cast<std::uint16_t>(p[0] | p[1] << 8);
 }
@@ -73,10 +79,6 @@ bool ReadAt(std::FILE* file, long offset, unsigned char* into, std::size_t size)
   return std::fseek(file, offset, SEEK_SET) == 0 && std::fread(into, 1, size, file) == size;
 }
 
-bool WriteAt(std::FILE* file, long offset, const unsigned char* from, std::size_t size) {
-  return std::fseek(file, offset, SEEK_SET) == 0 && std::fwrite(from, 1, size, file) == size;
-}
-
 long RecordOffset(std::uint32_t slot) {
   return kRecordSize * static_cast<long>(slot) + 8;
 }
@@ -86,18 +88,21 @@ unsigned FullYear(std::uint16_t stored) {
   return stored < 1990 ? stored + 2000u : stored;
 }
 
+RecordBytes RecordAt(const std::string& image, std::uint32_t slot) {
+  RecordBytes bytes;
+  std::copy_n(image.begin() + RecordOffset(slot), kRecordSize, bytes.begin());
+  return bytes;
+}
+
 // For each hour of the batch day, the number of the last record holding it; 0 for none.
 // Only the `count` records the header counts are looked at: a slot past them (the zero
 // records, or anything left behind) is overwritten by the append, so counts added to it
 // would be lost.
-std::array<std::uint32_t, kHours> IndexDay(std::FILE* file, const BatchDate& date,
+std::array<std::uint32_t, kHours> IndexDay(const std::string& image, const BatchDate& date,
                                            std::uint32_t count) {
   std::array<std::uint32_t, kHours> index{};
-  if (std::fseek(file, kHeaderSize, SEEK_SET) != 0) return index;
-  RecordBytes bytes;
-  for (std::uint32_t slot = 1;
-       slot <= count && std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size(); ++slot) {
-    const HourRecord r = Decode(bytes);
+  for (std::uint32_t slot = 1; slot <= count; ++slot) {
+    const HourRecord r = Decode(RecordAt(image, slot));
     if (FullYear(r.year) == date.year && r.month == date.month && r.day == date.day &&
         r.hour < kHours)
       index[r.hour] = slot;
@@ -105,48 +110,68 @@ std::array<std::uint32_t, kHours> IndexDay(std::FILE* file, const BatchDate& dat
   return index;
 }
 
-void AddToExisting(std::FILE* file, std::uint32_t slot, std::int32_t sum) {
-  RecordBytes bytes;
-  if (!ReadAt(file, RecordOffset(slot), bytes.data(), bytes.size())) return;
-  HourRecord r = Decode(bytes);
-  r.total = static_cast<std::uint16_t>(r.total + static_cast<std::uint32_t>(sum));
-  bytes = Encode(r);
-  WriteAt(file, RecordOffset(slot), bytes.data(), bytes.size());
+std::string AsText(const unsigned char* bytes, std::size_t size) {
+  return std::string(reinterpret_cast<const char*>(bytes), size);
+}
+
+// The bytes a run overwrites; a run reaching past the end keeps only what the file held.
+ByteRun OriginalOf(const ByteRun& write, const std::string& image, std::int64_t length) {
+  ByteRun original{write.offset, ""};
+  const std::int64_t end =
+      std::min<std::int64_t>(length, write.offset + static_cast<std::int64_t>(write.bytes.size()));
+  if (end > write.offset)
+    original.bytes = image.substr(static_cast<std::size_t>(write.offset),
+                                  static_cast<std::size_t>(end - write.offset));
+  return original;
 }
 
 }  // namespace
 
-bool MergeIntoLegacyDatabase(const UploadBatch& batch, ProfileStore& profiles, FileSystem& files) {
-  BatchDate date;
-  date.year = BatchNumber(batch, 14, 4, 10);
-  date.month = BatchNumber(batch, 18, 2, 10);
-  date.day = BatchNumber(batch, 20, 2, 10);
-  if (date.year == 0 || date.month == 0 || date.day == 0) return false;
+std::string LegacyDatabasePath(ProfileStore& profiles) {
+  return profiles.GetString(kLegacyProfile, "Preferences", "Database", "", kPathCapacity);
+}
 
-  const std::string path =
-      profiles.GetString(kLegacyProfile, "Preferences", "Database", "", kPathCapacity);
-  if (path.empty()) return false;
-  FileHandle database = files.Open(path, "r+b", /*denyWrite=*/false);
-  if (!database) return false;
+void NoteLegacyDatabaseUse(ProfileStore& profiles) {
   profiles.WriteString(kLegacyProfile, "Communication", "Port", "668");
+}
 
-  std::FILE* file = database.get();
+bool HasLegacyDate(const UploadBatch& batch) {
+  const BatchDate date = DateOf(batch);
+  return date.year != 0 && date.month != 0 && date.day != 0;
+}
+
+std::optional<LegacyMergePlan> PlanLegacyMerge(const UploadBatch& batch, std::FILE* file) {
+  if (!HasLegacyDate(batch)) return std::nullopt;
+  const BatchDate date = DateOf(batch);
+
   // Without a whole header, or with a record count the file does not hold, there is no
   // count to trust: appending would write past the end and count stray bytes as records.
   unsigned char header[2];
-  if (std::fseek(file, 0, SEEK_END) != 0) return false;
+  if (std::fseek(file, 0, SEEK_END) != 0) return std::nullopt;
   const long size = std::ftell(file);
-  if (size < kHeaderSize || !ReadAt(file, 0, header, sizeof header)) return false;
+  if (size < kHeaderSize || !ReadAt(file, 0, header, sizeof header)) return std::nullopt;
   std::uint32_t count = Get16(header);
-  if (size < kHeaderSize + kRecordSize * static_cast<long>(count)) return false;
+  const long recordsEnd = kHeaderSize + kRecordSize * static_cast<long>(count);
+  if (size < recordsEnd) return std::nullopt;
+  // The header and the counted records, and whatever lies where the append will write.
+  const long imageEnd = std::min<long>(size, recordsEnd + kRecordSize * (kHours + 2));
+  std::string image(static_cast<std::size_t>(imageEnd), '\0');
+  if (!ReadAt(file, 0, reinterpret_cast<unsigned char*>(image.data()), image.size()))
+    return std::nullopt;
 
-  const auto index = IndexDay(file, date, count);
+  LegacyMergePlan plan;
+  plan.originalLength = size;
+  const auto index = IndexDay(image, date, count);
   for (int h = 0; h < kHours; ++h) {
     const auto sum = static_cast<std::int32_t>(Count1Sum(batch, h) + Count2Sum(batch, h));
-    if (index[h] != 0 && sum > 0) AddToExisting(file, index[h], sum);
+    if (index[h] == 0 || sum <= 0) continue;
+    HourRecord r = Decode(RecordAt(image, index[h]));
+    r.total = static_cast<std::uint16_t>(r.total + static_cast<std::uint32_t>(sum));
+    const RecordBytes bytes = Encode(r);
+    plan.writes.push_back({RecordOffset(index[h]), AsText(bytes.data(), bytes.size())});
   }
 
-  long position = kHeaderSize + kRecordSize * static_cast<long>(count);
+  ByteRun appended{recordsEnd, ""};
   for (int h = 0; h < kHours; ++h) {
     if (index[h] != 0 || count >= kMostRecords) continue;
     HourRecord r;
@@ -157,15 +182,37 @@ bool MergeIntoLegacyDatabase(const UploadBatch& batch, ProfileStore& profiles, F
     r.year = static_cast<std::uint16_t>(date.year % 2000);
     r.hour = static_cast<std::uint16_t>(h);
     const RecordBytes bytes = Encode(r);
-    WriteAt(file, position, bytes.data(), bytes.size());
-    position += kRecordSize;
+    appended.bytes += AsText(bytes.data(), bytes.size());
     ++count;
   }
-  const std::array<unsigned char, 2 * kRecordSize> zeros{};
-  WriteAt(file, position, zeros.data(), zeros.size());
+  appended.bytes += std::string(2 * kRecordSize, '\0');
+  plan.writes.push_back(appended);
   Put16(header, static_cast<std::uint16_t>(count));
-  WriteAt(file, 0, header, sizeof header);
-  return true;
+  plan.writes.push_back({0, AsText(header, sizeof header)});
+
+  for (const ByteRun& write : plan.writes) plan.originals.push_back(OriginalOf(write, image, size));
+  return plan;
+}
+
+bool WriteRuns(std::FILE* file, const std::vector<ByteRun>& runs) {
+  for (const ByteRun& run : runs) {
+    if (run.bytes.empty()) continue;
+    if (std::fseek(file, static_cast<long>(run.offset), SEEK_SET) != 0 ||
+        std::fwrite(run.bytes.data(), 1, run.bytes.size(), file) != run.bytes.size())
+      return false;
+  }
+  return std::fflush(file) == 0;
+}
+
+bool MergeIntoLegacyDatabase(const UploadBatch& batch, ProfileStore& profiles, FileSystem& files) {
+  if (!HasLegacyDate(batch)) return false;
+  const std::string path = LegacyDatabasePath(profiles);
+  if (path.empty()) return false;
+  FileHandle database = files.Open(path, "r+b", /*denyWrite=*/false);
+  if (!database) return false;
+  NoteLegacyDatabaseUse(profiles);
+  const auto plan = PlanLegacyMerge(batch, database.get());
+  return plan && WriteRuns(database.get(), plan->writes) && files.Commit(database.get());
 }
 
 }  // namespace quorvel

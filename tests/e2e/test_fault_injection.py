@@ -21,6 +21,9 @@ class FaultInjectionTest(ServiceTestCase):
         self.assertEqual(outcome.lost, [], outcome.table())
         self.assertEqual(outcome.corrupted, [], outcome.table())
         self.assertEqual(outcome.undecodable, 0, outcome.table())
+        self.assertEqual(outcome.db_doubled, [], outcome.table())
+        self.assertEqual(outcome.db_short, [], outcome.table())
+        self.assertFalse(outcome.db_header_changed, outcome.table())
         self.assertEqual(outcome.delivered, outcome.generated)
         self.assertGreaterEqual(sum(outcome.faults.values()), 20)
 

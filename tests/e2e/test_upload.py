@@ -4,10 +4,13 @@ scrambled request form."""
 import datetime
 import os
 import struct
+import subprocess
+import time
 import unittest
 
-from harness import (POLL_CONTINUOUSLY, UPLOAD_CONTINUOUSLY, BoxSimulator, Reply, ServiceEnv,
-                     ServiceTestCase, cache_line, generate_records, make_records, wait_for)
+from harness import (INSTALL_DIR, POLL_CONTINUOUSLY, UPLOAD_CONTINUOUSLY, WIN_BIN, BoxSimulator,
+                     Reply, ServiceEnv, ServiceTestCase, cache_line, generate_records,
+                     make_records, wait_for)
 
 SLOW = 90
 LEGACY_DB = r"C:\rcs\counts.db"
@@ -83,6 +86,26 @@ class CacheAtRequest:
             self.caches.append(self.env.read_local("quorveld.dat"))
             if self.legacy:
                 self.databases.append(read_legacy_database(self.env))
+
+
+def three_days():
+    records = make_records([(datetime.date(2007, 1, 22), 13, 12, 34),
+                            (datetime.date(2007, 1, 22), 14, 1, 2),
+                            (datetime.date(2007, 1, 23), 9, 5, 6),
+                            (datetime.date(2007, 1, 24), 7, 7, 8)])
+    return records, box_days("0123456789ABCD", records)
+
+
+def kill_when(env, service, happened, timeout=SLOW):
+    """Kills the service hard the moment `happened()` turns true (polled as fast as Python
+    can); True when it did."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline and service.poll() is None:
+        if happened():
+            service.kill()
+            service.wait()
+            return True
+    return False
 
 
 class UploadTest(ServiceTestCase):
@@ -167,6 +190,64 @@ class UploadTest(ServiceTestCase):
                                        ";Upload failed.  Server response 500",
                                        ";Upload successful.  Server response 200",
                                        ";Upload successful.  Server response 200"])
+
+    def test_a_cache_held_by_another_program_sends_and_merges_each_box_day_once(self):
+        records, days = three_days()
+        with ServiceEnv(settings=UPLOAD_CONTINUOUSLY, display=False) as env:
+            with open(env.local_file("quorveld.dat"), "wb") as f:
+                f.write(cache_text("0123456789ABCD", records))
+            make_legacy_database(env)
+            holder = env.prefix.start([os.path.join(WIN_BIN, "fileholder.exe"),
+                                       INSTALL_DIR + "\\quorveld.dat"],
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+            try:
+                self.assertEqual(holder.stdout.readline().strip(), b"holding")
+                env.start_service()
+                # Upload steps follow each other at once; each finds the trim still refused.
+                env.wait_log(";Cache not trimmed", timeout=SLOW, count=4)
+                self.assertEqual(len([p for p in env.server.paths() if p.startswith("/submitr")]),
+                                 1)
+            finally:
+                holder.communicate(b"\n", timeout=30)
+            self.assertTrue(wait_for(lambda: env.read_local("quorveld.dat") == b"", SLOW),
+                            "cache never drained; log:\n" + env.log_text()[-3000:])
+            submits = [p for p in env.server.paths() if p.startswith("/submitr")]
+            self.assertEqual(len(submits), len(days))
+            self.assertEqual(legacy_totals(read_legacy_database(env)),
+                             expected_legacy_totals(days))
+
+    def assert_kills_then_drain_merge_once(self, moment):
+        """Kills the service three times at `moment(env)`, then drains: the database must hold
+        every box-day once and the cache end empty."""
+        records, days = three_days()
+        with ServiceEnv(settings=UPLOAD_CONTINUOUSLY, display=False) as env:
+            with open(env.local_file("quorveld.dat"), "wb") as f:
+                f.write(cache_text("0123456789ABCD", records))
+            make_legacy_database(env)
+            kills = 0
+            for _ in range(3):
+                happened = moment(env)
+                kills += kill_when(env, env.start_service(), happened)
+            self.assertGreater(kills, 0)
+            env.start_service()
+            self.assertTrue(wait_for(lambda: env.read_local("quorveld.dat") == b"", SLOW),
+                            "cache never drained; log:\n" + env.log_text()[-3000:])
+            self.assertTrue(wait_for(lambda: not os.path.exists(env.local_file("quorveld.jnl")),
+                                     SLOW))
+            data = read_legacy_database(env)
+            self.assertEqual(legacy_totals(data), expected_legacy_totals(days))
+            self.assertEqual(data[2:16], LEGACY_HEADER_REST)
+
+    def test_killed_when_it_first_writes_the_database(self):
+        def moment(env):
+            before = read_legacy_database(env)
+            return lambda: read_legacy_database(env) != before
+        self.assert_kills_then_drain_merge_once(moment)
+
+    def test_killed_at_the_first_change_of_the_trims_list_file(self):
+        def moment(env):
+            return lambda: os.path.exists(env.local_file("quorveld.lst"))
+        self.assert_kills_then_drain_merge_once(moment)
 
     def test_scrambled_requests_and_a_server_that_never_answers(self):
         # Counts with hex letters in their sums; serials with and without hex letters.

@@ -19,6 +19,8 @@ class FakeClock : public Clock {
   std::tm ToLocal(CalendarTime t) const override;
   CalendarTime FromLocal(std::tm& local) const override;
   std::uint32_t MillisecondsSinceStart() const override { return millis_; }
+  // Sleeping only moves the tick count on.
+  void Sleep(std::uint32_t milliseconds) override { millis_ += milliseconds; }
   void Advance(CalendarTime seconds) { now_ += seconds; }
   void Set(CalendarTime t) { now_ = t; }
   void SetMillis(std::uint32_t ms) { millis_ = ms; }

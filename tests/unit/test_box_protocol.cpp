@@ -1,6 +1,7 @@
 #include <doctest.h>
 
 #include <map>
+#include <memory>
 
 #include "service/boxlink/box_link.h"
 #include "tests/fakes/fakes.h"
@@ -40,6 +41,7 @@ class FaultyFiles : public FileSystem {
   bool Replace(const std::string& source, const std::string& target) override {
     return real_.Replace(source, target);
   }
+  bool Exists(const std::string& path) override { return real_.Exists(path); }
   bool Remove(const std::string& path) override { return real_.Remove(path); }
   bool Truncate(const std::string& path, std::int64_t size) override {
     return real_.Truncate(path, size);
@@ -482,6 +484,106 @@ TEST_CASE("a line nobody waits for closes the port") {
   f.fakes.comm.Feed(kPort, "COOL\r");
   CHECK(f.RunExchange() == 1);
   CHECK(f.Sent().empty());
+}
+
+}  // namespace
+}  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+constexpr const char* kRecord3 = "0F 16 01 07 0005 0000 CD";
+constexpr const char* kCacheLine3 = "0123456789abcd,20070122,15,00005,00000\n";
+
+// Downloads once more from the fixture's box, which now holds `records`.
+void DownloadAgain(LinkFixture& f, std::initializer_list<std::string> records,
+                   const std::string& clearReply = "COOL\r") {
+  f.BoxWithRecords(records);
+  f.Answer("SSCD", {clearReply});
+  f.StartDownloadExchange();
+  REQUIRE(f.RunExchange() > 0);
+}
+
+TEST_CASE("a box that was not cleared repeats its records; the repeat is not stored again") {
+  LinkFixture f;
+  DownloadAgain(f, {kRecord1, kRecord2}, "BUMMER\r");
+  REQUIRE(f.Cache() == std::string(kCacheLine1) + kCacheLine2);
+
+  SUBCASE("the repeat, then a new record") {
+    DownloadAgain(f, {kRecord1, kRecord2, kRecord3});
+    CHECK(f.Cache() == std::string(kCacheLine1) + kCacheLine2 + kCacheLine3);
+  }
+  SUBCASE("known after a restart") {
+    LinkFixture restarted;
+    restarted.settings.LocalDir = f.settings.LocalDir;
+    DownloadAgain(restarted, {kRecord1, kRecord2, kRecord3});
+    CHECK(f.Cache() == std::string(kCacheLine1) + kCacheLine2 + kCacheLine3);
+  }
+  SUBCASE("a repeat broken off part way, then the whole of it") {
+    f.Answer("SSSN", {kSerialReply});
+    f.Answer("SSDD", {std::string(kRecord1) + "\r"});
+    f.Answer("COOL", {"BITEME\r"});
+    f.StartDownloadExchange();
+    REQUIRE(f.RunExchange() > 0);
+    DownloadAgain(f, {kRecord1, kRecord2, kRecord3});
+    CHECK(f.Cache() == std::string(kCacheLine1) + kCacheLine2 + kCacheLine3);
+  }
+  SUBCASE("the box was cleared after all: equal records that break the sequence are new") {
+    DownloadAgain(f, {kRecord1, kRecord3});
+    CHECK(f.Cache() == std::string(kCacheLine1) + kCacheLine2 + kCacheLine1 + kCacheLine3);
+  }
+}
+
+TEST_CASE("a download stopped part way: what the cache kept is not stored again") {
+  auto restarted = std::make_unique<LinkFixture>();
+  const std::string dir = restarted->settings.LocalDir;
+  {
+    LinkFixture killed;
+    killed.settings.LocalDir = dir;
+    killed.BoxWithRecords({kRecord1, kRecord2, kRecord3});
+    killed.StartDownloadExchange();
+    killed.Ticks(3);  // the serial reply and two records stored; then the program is killed
+  }
+  SUBCASE("killed: the cache keeps both") {
+    REQUIRE(restarted->Cache() == std::string(kCacheLine1) + kCacheLine2);
+  }
+  SUBCASE("power lost: the cache kept only the first") {
+    restarted->dir.Write("quorveld.dat", kCacheLine1);
+  }
+  restarted->link.LoadBoxMemory();
+  DownloadAgain(*restarted, {kRecord1, kRecord2, kRecord3});
+  CHECK(restarted->Cache() == std::string(kCacheLine1) + kCacheLine2 + kCacheLine3);
+}
+
+// The full disk is a cache stream opened for reading, which only POSIX can commit; a real
+// full disk leaves the stream writable and its commit working.
+#ifdef _WIN32
+constexpr bool kReadOnlyStreamCommits = false;
+#else
+constexpr bool kReadOnlyStreamCommits = true;
+#endif
+
+TEST_CASE("after a full disk, the records stored before it are not stored again" *
+          doctest::skip(!kReadOnlyStreamCommits)) {
+  LinkFixture f;
+  f.BoxWithRecords({kRecord1, kRecord2});
+  f.StartDownloadExchange();
+  f.Ticks(2);  // the serial reply, then the first record, stored
+  f.files.cacheWritesFail = true;
+  f.store.CloseCache();
+  REQUIRE(f.store.OpenCache(true));
+  REQUIRE(f.RunExchange() > 0);
+  REQUIRE(f.Cache() == kCacheLine1);
+  f.files.cacheWritesFail = false;
+  DownloadAgain(f, {kRecord1, kRecord2});
+  CHECK(f.Cache() == std::string(kCacheLine1) + kCacheLine2);
+}
+
+TEST_CASE("after a clear that succeeded, equal records are new records") {
+  LinkFixture f;
+  DownloadAgain(f, {kRecord1, kRecord2});
+  DownloadAgain(f, {kRecord1});  // a second partial record of hour 13 with the same counts
+  CHECK(f.Cache() == std::string(kCacheLine1) + kCacheLine2 + kCacheLine1);
 }
 
 }  // namespace

@@ -20,6 +20,7 @@ class NoFiles : public FileSystem {
   }
   bool Commit(std::FILE*) override { return false; }
   bool Replace(const std::string&, const std::string&) override { return false; }
+  bool Exists(const std::string&) override { return false; }
   bool Remove(const std::string&) override { return false; }
   bool Truncate(const std::string&, std::int64_t) override { return false; }
   std::vector<std::string> opened;

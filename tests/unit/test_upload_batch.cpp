@@ -35,6 +35,7 @@ class FailingFileSystem : public FileSystem {
   bool Replace(const std::string& source, const std::string& target) override {
     return !replaceFails && real_.Replace(source, target);
   }
+  bool Exists(const std::string& path) override { return real_.Exists(path); }
   bool Remove(const std::string& path) override { return real_.Remove(path); }
   bool Truncate(const std::string& path, std::int64_t size) override {
     return real_.Truncate(path, size);

@@ -8,11 +8,14 @@ reproducible moments: the service killed hard, the server down, slow, failing or
 garbage, boxes going silent, noisy, slow to write, sending bad checksums, HASH and BITEME,
 and the cache folder's disk full. At the end the site drains without faults and every record
 the boxes ever held is reconciled against what the server received and what is still cached.
+The site also has the older counting application's database; after the drain it must hold
+every accepted record exactly once, hour by hour.
 
     python3 tools/faults/faults.py --seed 7 --faults 20 --boxes 5
 
-Exits 0 when no record was lost or corrupted and the cache never held a damaged line
-(duplicates at the server are allowed and counted), 1 otherwise, 2 when the drain did not
+Exits 0 when no record was lost or corrupted, the cache never held a damaged line and the
+database counted no hour twice or short (duplicates at the server are allowed and counted),
+1 otherwise, 2 when the drain did not
 finish. Disk-full faults need root (a tmpfs is mounted over the cache folder); without it
 they are skipped with a note.
 """
@@ -23,6 +26,7 @@ import datetime
 import os
 import random
 import re
+import struct
 import subprocess
 import sys
 import time
@@ -38,6 +42,8 @@ import serverstub  # noqa: E402
 from serverstub import GARBAGE, SERVER_ERROR, Reply  # noqa: E402
 
 LOCAL_DIR = r"C:\quorvl\data"
+LEGACY_DB = r"C:\rcs\counts.db"
+LEGACY_HEADER_REST = b"RCS-COUNTS-V1\x07"  # the 14 header bytes that are not the count
 DISK_SIZE = 32 * 1024 * 1024
 PAGE = 4096
 CLIENT_TIMEOUT = 30  # seconds the service waits for the server before giving up
@@ -76,6 +82,42 @@ def accepted(request):
     if reply is None:
         return False
     return reply.raw is not None or (reply.status == 200 and str(reply.result) == "200")
+
+
+def make_legacy_database(env):
+    path = env.prefix.unix_path(LEGACY_DB)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(struct.pack("<H", 0) + LEGACY_HEADER_REST)
+    env.prefix.write_ini("rcs.ini", {"Preferences": {"Database": LEGACY_DB}})
+
+
+def legacy_totals(data):
+    """{(yyyymmdd, hour): total} summed over the records the header counts."""
+    count = struct.unpack_from("<H", data)[0]
+    totals = collections.Counter()
+    for k in range(count):
+        total, month, day, year, hour = struct.unpack_from("<HBBHH", data, 16 + 8 * k)
+        totals[((year + 2000 if year < 1990 else year) * 10000 + month * 100 + day, hour)] += total
+    return {key: total & 0xFFFF for key, total in totals.items()}
+
+
+def compare_legacy(data, generated, delivered):
+    """(hours counted twice or more, hours short, header changed) of the database against
+    every delivered record added once; all boxes' records of one hour share its record."""
+    expected = collections.Counter()
+    for key in delivered:
+        serial, date, hour = key
+        expected[(date, hour)] += sum(generated[key])
+    expected = {k: v & 0xFFFF for k, v in expected.items() if v & 0xFFFF}
+    actual = {k: v for k, v in legacy_totals(data).items() if v}
+    doubled, short = [], []
+    for key in sorted(set(expected) | set(actual)):
+        excess = (actual.get(key, 0) - expected.get(key, 0)) & 0xFFFF
+        if excess:
+            (doubled if excess < 0x8000 else short).append((key, actual.get(key, 0),
+                                                            expected.get(key, 0)))
+    return doubled, short, data[2:16] != LEGACY_HEADER_REST
 
 
 def say(text):
@@ -241,6 +283,7 @@ class FaultRun:
         with ServiceEnv(boxes=site.boxes, settings=POLL_CONTINUOUSLY, display=False) as env:
             site.env = env
             track_replies(env.server)
+            make_legacy_database(env)
             site.disk = Disk(env.local_file("", LOCAL_DIR).rstrip("/"))
             if not site.disk.mounted:
                 print("note: cannot mount a tmpfs over the cache folder (%s); the disk-full "
@@ -422,6 +465,9 @@ class FaultRun:
         received = reconcile(site)
         lost = [k for k in site.generated if k not in received.delivered
                 and k not in received.cached and k not in received.on_boxes]
+        with open(site.env.prefix.unix_path(LEGACY_DB), "rb") as f:
+            doubled, short, header_changed = compare_legacy(f.read(), site.generated,
+                                                            received.delivered)
         return Outcome(
             boxes=len(site.boxes), rounds=self.rounds, drained=self.drained,
             generated=len(site.generated), delivered=len(received.delivered),
@@ -429,7 +475,8 @@ class FaultRun:
             corrupted=received.corrupted, damaged=sorted(site.damaged),
             duplicated=sum(n - 1 for n in received.delivered.values() if n > 1),
             batches=received.batches, undecodable=received.undecodable,
-            faults=collections.Counter(site.injected), generated_records=site.generated)
+            faults=collections.Counter(site.injected), generated_records=site.generated,
+            db_doubled=doubled, db_short=short, db_header_changed=header_changed)
 
 
 @dataclasses.dataclass
@@ -449,10 +496,14 @@ class Outcome:
     undecodable: int
     faults: collections.Counter
     generated_records: dict
+    db_doubled: list  # ((date, hour), total in the database, total of every record once)
+    db_short: list
+    db_header_changed: bool
 
     def ok(self):
         return (self.drained and not self.lost and not self.corrupted and not self.damaged
-                and not self.undecodable)
+                and not self.undecodable and not self.db_doubled and not self.db_short
+                and not self.db_header_changed)
 
     def table(self):
         rows = [("records generated", self.generated),
@@ -464,7 +515,9 @@ class Outcome:
                 ("duplicated at the server", self.duplicated),
                 ("damaged cache lines", len(self.damaged)),
                 ("batches accepted", self.batches),
-                ("undecodable requests", self.undecodable)]
+                ("undecodable requests", self.undecodable),
+                ("database hours counted twice", len(self.db_doubled)),
+                ("database hours short", len(self.db_short))]
         lines = ["Reconciliation (%d boxes, %d rounds)" % (self.boxes, self.rounds)]
         lines += ["  %-26s %8d" % row for row in rows]
         lines.append("  (delivered and duplicated count batches the server accepted)")
@@ -474,6 +527,11 @@ class Outcome:
         lines += ["lost: %s %s" % (key, self.generated_records[key]) for key in self.lost[:10]]
         lines += ["corrupted: %s" % (entry,) for entry in self.corrupted[:10]]
         lines += ["damaged cache line: %r" % line for line in self.damaged[:10]]
+        lines += ["counted twice in the database: %s %d instead of %d" % row
+                  for row in self.db_doubled[:10]]
+        lines += ["short in the database: %s %d instead of %d" % row for row in self.db_short[:10]]
+        if self.db_header_changed:
+            lines.append("the database header's other 14 bytes changed")
         if not self.drained:
             lines.append("the drain did not finish: the boxes or the cache never emptied")
         return "\n".join(lines)

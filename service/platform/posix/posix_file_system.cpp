@@ -21,6 +21,9 @@ class PosixFileSystem : public FileSystem {
   bool Replace(const std::string& source, const std::string& target) override {
     return std::rename(HostPath(source).c_str(), HostPath(target).c_str()) == 0;
   }
+  bool Exists(const std::string& path) override {
+    return access(HostPath(path).c_str(), F_OK) == 0;
+  }
   bool Remove(const std::string& path) override {
     return std::remove(HostPath(path).c_str()) == 0;
   }

@@ -24,6 +24,9 @@ class Win32FileSystem : public FileSystem {
     return MoveFileExA(source.c_str(), target.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
   }
+  bool Exists(const std::string& path) override {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
   bool Remove(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
   bool Truncate(const std::string& path, std::int64_t size) override {
     const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -19,6 +19,8 @@ CalendarTime SystemClock::FromLocal(std::tm& local) const { return _mktime64(&lo
 
 std::uint32_t SystemClock::MillisecondsSinceStart() const { return GetTickCount(); }
 
+void SystemClock::Sleep(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
 bool AsyncKeyState::IsDown(int virtualKey) const {
   return (static_cast<unsigned short>(GetAsyncKeyState(virtualKey)) & 0x8000u) != 0;
 }

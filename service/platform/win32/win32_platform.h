@@ -13,6 +13,7 @@ class SystemClock : public Clock {
   std::tm ToLocal(CalendarTime t) const override;
   CalendarTime FromLocal(std::tm& local) const override;
   std::uint32_t MillisecondsSinceStart() const override;
+  void Sleep(std::uint32_t milliseconds) override;
 };
 
 class AsyncKeyState : public KeyState {

@@ -1,0 +1,152 @@
+#include "service/boxlink/box_memory.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "service/boxlink/count_record.h"
+
+namespace quorvel {
+namespace {
+
+constexpr const char* kFileName = "\\quorveld.box";
+constexpr const char* kCacheName = "\\quorveld.dat";
+constexpr const char* kNewSuffix = ".new";
+constexpr const char* kRepeated = "repeated";
+
+const std::vector<std::string> kNothing;
+
+std::vector<std::string> Lines(std::FILE* file) {
+  std::vector<std::string> lines;
+  std::string line;
+  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
+    if (c != '\n') {
+      line += static_cast<char>(c);
+      continue;
+    }
+    lines.push_back(line);
+    line.clear();
+  }
+  return lines;  // a last line without its line feed is torn: left out
+}
+
+}  // namespace
+
+BoxMemory::BoxMemory(const Settings& settings, FileSystem& files)
+    : settings_(settings), files_(files) {}
+
+std::string BoxMemory::Path() const {
+  return settings_.LocalDir + kFileName;
+}
+
+// One line per record: the serial, a blank, the record line as the box sent it. A line noted
+// during a download has "@offset" after the serial; "serial@repeated" notes a whole repeat.
+void BoxMemory::Load() {
+  if (loaded_) return;
+  loaded_ = true;
+  FileHandle file = files_.Open(Path(), "rb", /*denyWrite=*/false);
+  if (!file) return;
+  std::map<std::string, std::vector<std::pair<long, std::string>>> noted;
+  std::map<std::string, bool> repeated;
+  for (const std::string& line : Lines(file.get())) {
+    const std::size_t blank = line.find(' ');
+    const std::string head = line.substr(0, blank);
+    const std::size_t at = head.find('@');
+    const std::string serial = head.substr(0, at);
+    if (at == std::string::npos) {
+      if (blank != std::string::npos) boxes_[serial].push_back(line.substr(blank + 1));
+    } else if (head.substr(at + 1) == kRepeated) {
+      repeated[serial] = true;
+    } else if (blank != std::string::npos) {
+      noted[serial].emplace_back(std::atol(head.c_str() + at + 1), line.substr(blank + 1));
+    }
+  }
+  file.reset();
+  if (!noted.empty()) TakeNotedLines(std::move(noted), repeated);
+}
+
+bool BoxMemory::StillInCache(const std::string& serial, const std::string& line, long offset,
+                             std::FILE* cache) const {
+  CountRecord record;
+  record.ParseRecord(line.c_str());
+  const std::string expected = serial + "," + record.FormatRecord() + "\n";
+  std::string found(expected.size(), '\0');
+  return offset >= 0 && std::fseek(cache, offset, SEEK_SET) == 0 &&
+         std::fread(found.data(), 1, found.size(), cache) == found.size() && found == expected;
+}
+
+// Lines a stopped download noted count up to the first one the cache no longer holds where it
+// was stored: after the box's whole repeat they follow what it held before, otherwise the box
+// had been cleared and they are all it holds.
+void BoxMemory::TakeNotedLines(
+    std::map<std::string, std::vector<std::pair<long, std::string>>> noted,
+    const std::map<std::string, bool>& repeated) {
+  FileHandle cache = files_.Open(settings_.LocalDir + kCacheName, "rb", /*denyWrite=*/false);
+  auto next = boxes_;
+  for (auto& [serial, lines] : noted) {
+    std::vector<std::string> stored;
+    for (const auto& [offset, line] : lines) {
+      if (!cache || !StillInCache(serial, line, offset, cache.get())) break;
+      stored.push_back(line);
+    }
+    if (stored.empty()) continue;
+    std::vector<std::string>& held = next[serial];
+    if (!repeated.count(serial)) held.clear();
+    held.insert(held.end(), stored.begin(), stored.end());
+  }
+  cache.reset();
+  Save(next);
+  boxes_ = std::move(next);
+}
+
+const std::vector<std::string>& BoxMemory::Of(const std::string& serial) {
+  Load();
+  const auto it = boxes_.find(serial);
+  return it == boxes_.end() ? kNothing : it->second;
+}
+
+bool BoxMemory::Set(const std::string& serial, const std::vector<std::string>& lines) {
+  Load();
+  auto next = boxes_;
+  if (lines.empty())
+    next.erase(serial);
+  else
+    next[serial] = lines;
+  // Kept for this run even when the disk is full; the file then still has what was there.
+  const bool saved = Save(next);
+  boxes_ = std::move(next);
+  return saved;
+}
+
+bool BoxMemory::Save(const std::map<std::string, std::vector<std::string>>& boxes) {
+  std::string text;
+  for (const auto& [box, held] : boxes)
+    for (const std::string& line : held) text += box + " " + line + "\n";
+  const std::string newPath = Path() + kNewSuffix;
+  FileHandle file = files_.Open(newPath, "wb", /*denyWrite=*/true);
+  const bool written = file &&
+                       std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
+                       files_.Commit(file.get());
+  file.reset();
+  if (!written || !files_.Replace(newPath, Path())) {
+    files_.Remove(newPath);
+    return false;
+  }
+  return true;
+}
+
+bool BoxMemory::AppendNote(const std::string& text) {
+  Load();
+  FileHandle file = files_.Open(Path(), "ab", /*denyWrite=*/true);
+  return file && std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
+         std::fflush(file.get()) == 0;
+}
+
+bool BoxMemory::NoteStoring(const std::string& serial, const std::string& line, long cacheOffset) {
+  return AppendNote(serial + "@" + std::to_string(cacheOffset) + " " + line + "\n");
+}
+
+void BoxMemory::NoteRepeated(const std::string& serial) {
+  AppendNote(serial + "@" + kRepeated + "\n");
+}
+
+}  // namespace quorvel

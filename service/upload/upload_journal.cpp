@@ -1,0 +1,349 @@
+#include "service/upload/upload_journal.h"
+
+#include <sstream>
+#include <string_view>
+
+namespace quorvel {
+namespace {
+
+constexpr const char* kJournalName = "\\quorveld.jnl";
+constexpr const char* kNewSuffix = ".new";
+constexpr const char* kFirstLine = "quorveld journal 1";
+// A trim refused by another program's handle is tried again after 50, 100 and 200 ms.
+constexpr int kTrimAttempts = 4;
+constexpr std::uint32_t kFirstTrimWait = 50;
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+constexpr std::uint64_t kHashStart = 14695981039346656037ull;  // 64-bit FNV-1a
+
+std::uint64_t Hash(std::uint64_t hash, std::string_view bytes) {
+  for (const char c : bytes) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+std::string HexOf(std::string_view bytes) {
+  std::string hex;
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    hex += "0123456789abcdef"[b >> 4];
+    hex += "0123456789abcdef"[b & 0xF];
+  }
+  return hex.empty() ? "-" : hex;
+}
+
+std::optional<std::string> BytesOf(const std::string& hex) {
+  if (hex == "-") return std::string();
+  if (hex.size() % 2 != 0) return std::nullopt;
+  std::string bytes;
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    const int high = std::stoi(hex.substr(i, 1), nullptr, 16);
+    const int low = std::stoi(hex.substr(i + 1, 1), nullptr, 16);
+    bytes += static_cast<char>(high * 16 + low);
+  }
+  return bytes;
+}
+
+// The whole file; nothing when it cannot be opened or read.
+std::optional<std::string> ReadWhole(FileSystem& files, const std::string& path) {
+  FileHandle file = files.Open(path, "rb", /*denyWrite=*/false);
+  if (!file) return std::nullopt;
+  std::string text;
+  char chunk[4096];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0;)
+    text.append(chunk, n);
+  if (std::ferror(file.get())) return std::nullopt;
+  return text;
+}
+
+// The identity of the cache's first `length` bytes, or of all of it when `length` is
+// negative; nothing when it cannot be read or is shorter.
+std::optional<CacheIdentity> IdentifyCache(FileSystem& files, const std::string& path,
+                                           std::int64_t length) {
+  FileHandle file = files.Open(path, "rb", /*denyWrite=*/false);
+  if (!file) return std::nullopt;
+  CacheIdentity identity{0, kHashStart};
+  std::string chunk(kReadChunk, '\0');
+  while (length < 0 || identity.length < length) {
+    std::size_t want = chunk.size();
+    if (length >= 0)
+      want = static_cast<std::size_t>(std::min<std::int64_t>(want, length - identity.length));
+    const std::size_t n = std::fread(chunk.data(), 1, want, file.get());
+    identity.hash = Hash(identity.hash, std::string_view(chunk.data(), n));
+    identity.length += static_cast<std::int64_t>(n);
+    if (n < want) break;
+  }
+  if (std::ferror(file.get()) || (length >= 0 && identity.length < length)) return std::nullopt;
+  return identity;
+}
+
+UploadBatch BatchOf(const std::string& text) {
+  UploadBatch batch;
+  text.copy(batch.text.data(), std::min<std::size_t>(text.size(), UploadBatch::kLength));
+  return batch;
+}
+
+}  // namespace
+
+std::string JournalText(const JournalState& state) {
+  std::ostringstream out;
+  out << kFirstLine << '\n';
+  for (const std::string& batch : state.owed) out << "owed " << batch << '\n';
+  if (state.pending) {
+    const PendingBoxDay& day = *state.pending;
+    out << "pending " << (day.source == PendingBoxDay::Source::Cache ? "cache" : "owed") << ' '
+        << (day.phase == PendingBoxDay::Phase::Merging ? "merging" : "trimming") << ' '
+        << day.headCount << ' ' << day.cache.length << ' ' << day.cache.hash << ' ' << day.batch
+        << '\n';
+    if (day.phase == PendingBoxDay::Phase::Merging) {
+      out << "database " << day.undo.originalLength << ' ' << day.databasePath << '\n';
+      for (const ByteRun& run : day.undo.originals)
+        out << "original " << run.offset << ' ' << HexOf(run.bytes) << '\n';
+    }
+  }
+  const std::string body = out.str();
+  return body + "check " + std::to_string(Hash(kHashStart, body)) + "\n";
+}
+
+std::optional<JournalState> ParseJournal(const std::string& text) {
+  const std::size_t checkAt = text.rfind("check ");
+  if (checkAt == std::string::npos || text.empty() || text.back() != '\n') return std::nullopt;
+  const std::string body = text.substr(0, checkAt);
+  if (text.substr(checkAt) != "check " + std::to_string(Hash(kHashStart, body)) + "\n")
+    return std::nullopt;
+
+  JournalState state;
+  std::istringstream lines(body);
+  std::string line;
+  if (!std::getline(lines, line) || line != kFirstLine) return std::nullopt;
+  try {
+    while (std::getline(lines, line)) {
+      std::istringstream fields(line);
+      std::string kind;
+      fields >> kind;
+      if (kind == "owed") {
+        state.owed.emplace_back();
+        fields >> state.owed.back();
+      } else if (kind == "pending") {
+        PendingBoxDay day;
+        std::string source, phase;
+        fields >> source >> phase >> day.headCount >> day.cache.length >> day.cache.hash >>
+            day.batch;
+        day.source = source == "owed" ? PendingBoxDay::Source::Owed : PendingBoxDay::Source::Cache;
+        day.phase =
+            phase == "merging" ? PendingBoxDay::Phase::Merging : PendingBoxDay::Phase::Trimming;
+        state.pending = day;
+      } else if (kind == "database" && state.pending) {
+        fields >> state.pending->undo.originalLength;
+        fields.get();  // the blank before the path, which may itself hold blanks
+        std::getline(fields, state.pending->databasePath);
+      } else if (kind == "original" && state.pending) {
+        ByteRun run;
+        std::string hex;
+        fields >> run.offset >> hex;
+        const auto bytes = BytesOf(hex);
+        if (!bytes) return std::nullopt;
+        run.bytes = *bytes;
+        state.pending->undo.originals.push_back(run);
+      } else {
+        return std::nullopt;
+      }
+      if (fields.fail()) return std::nullopt;
+    }
+  } catch (const std::exception&) {  // a digit std::stoi does not take
+    return std::nullopt;
+  }
+  return state;
+}
+
+UploadJournal::UploadJournal(const Settings& settings, Platform& platform, LocalStore& store)
+    : settings_(settings), platform_(platform), store_(store) {}
+
+std::string UploadJournal::JournalPath() const {
+  return settings_.LocalDir + kJournalName;
+}
+
+void UploadJournal::Load() {
+  if (loaded_) return;
+  loaded_ = true;
+  FileSystem& files = platform_.files;
+  // Left behind by a run that stopped part way; neither is read again.
+  if (files.Exists(JournalPath() + kNewSuffix)) files.Remove(JournalPath() + kNewSuffix);
+  if (files.Exists(store_.ListPath())) files.Remove(store_.ListPath());
+
+  fileOnDisk_ = files.Exists(JournalPath());
+  if (!fileOnDisk_) return;
+  const auto text = ReadWhole(files, JournalPath());
+  const auto state = text ? ParseJournal(*text) : std::nullopt;
+  if (state)
+    state_ = *state;
+  else
+    store_.WriteLogLine(";Upload journal unreadable; ignored.");
+  // An empty journal is what a removal lost to a power cut leaves.
+  if (state_.IsEmpty() && files.Remove(JournalPath())) fileOnDisk_ = false;
+}
+
+bool UploadJournal::UsesJournalFile() {
+  if (fileOnDisk_) return true;
+  const std::string database = LegacyDatabasePath(platform_.profiles);
+  return !database.empty() && platform_.files.Exists(database);
+}
+
+bool UploadJournal::Advance(const JournalState& next) {
+  if (!UsesJournalFile() || (next.IsEmpty() && !fileOnDisk_)) {
+    state_ = next;
+    return true;
+  }
+  FileSystem& files = platform_.files;
+  const std::string path = JournalPath();
+  const std::string newPath = path + kNewSuffix;
+  const std::string text = JournalText(next);
+  FileHandle file = files.Open(newPath, "wb", /*denyWrite=*/true);
+  const bool written = file &&
+                       std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
+                       files.Commit(file.get());
+  file.reset();
+  if (!written || !files.Replace(newPath, path)) {
+    files.Remove(newPath);
+    store_.WriteLogLine(";Upload journal could not be saved.");
+    return false;
+  }
+  fileOnDisk_ = true;
+  state_ = next;
+  // An empty journal has already replaced the last one, so a removal the disk loses brings
+  // back nothing that could be done twice.
+  if (state_.IsEmpty() && files.Remove(path)) fileOnDisk_ = false;
+  return true;
+}
+
+bool UploadJournal::Merge(PendingBoxDay day, const std::string& databasePath, FileHandle database) {
+  const UploadBatch batch = BatchOf(day.batch);
+  if (!HasLegacyDate(batch)) return true;
+  NoteLegacyDatabaseUse(platform_.profiles);
+  const auto plan = PlanLegacyMerge(batch, database.get());
+  if (!plan) return true;  // nothing this database can take
+
+  day.phase = PendingBoxDay::Phase::Merging;
+  day.databasePath = databasePath;
+  day.undo.originalLength = plan->originalLength;
+  day.undo.originals = plan->originals;
+  JournalState merging = state_;
+  merging.pending = day;
+  if (!Advance(merging)) return false;
+
+  const bool committed =
+      WriteRuns(database.get(), plan->writes) && platform_.files.Commit(database.get());
+  database.reset();
+  if (committed) return true;
+  store_.WriteLogLine(";Database could not be updated.");
+  JournalState undone = state_;
+  undone.pending.reset();
+  if (RollBack(day)) Advance(undone);
+  return false;
+}
+
+bool UploadJournal::RollBack(const PendingBoxDay& day) {
+  FileSystem& files = platform_.files;
+  FileHandle database = files.Open(day.databasePath, "r+b", /*denyWrite=*/false);
+  if (!database) {
+    if (!files.Exists(day.databasePath)) return true;  // gone: nothing left to undo
+    store_.WriteLogLine(";Database in use; an interrupted update waits to be undone.");
+    return false;
+  }
+  const bool longer = std::fseek(database.get(), 0, SEEK_END) == 0 &&
+                      std::ftell(database.get()) > day.undo.originalLength;
+  if (longer && !files.Truncate(day.databasePath, day.undo.originalLength)) return false;
+  return WriteRuns(database.get(), day.undo.originals) && files.Commit(database.get());
+}
+
+bool UploadJournal::CacheStillHolds(const PendingBoxDay& day) {
+  const auto identity = IdentifyCache(platform_.files, store_.CachePath(), day.cache.length);
+  return identity && identity->hash == day.cache.hash;
+}
+
+bool UploadJournal::FinishTrim() {
+  const PendingBoxDay& day = *state_.pending;
+  if (day.source == PendingBoxDay::Source::Cache && CacheStillHolds(day)) {
+    std::uint32_t wait = kFirstTrimWait;
+    bool trimmed = TrimCache(settings_, platform_.files, day.headCount);
+    for (int attempt = 1; !trimmed && attempt < kTrimAttempts; ++attempt, wait *= 2) {
+      platform_.clock.Sleep(wait);
+      trimmed = TrimCache(settings_, platform_.files, day.headCount);
+    }
+    if (!trimmed) {
+      store_.WriteLogLine(
+          ";Cache not trimmed; another program may hold it. Left for the next upload.");
+      return false;
+    }
+  }
+  JournalState done = state_;
+  done.pending.reset();
+  Advance(done);  // a journal still naming the trim is harmless: the cache no longer matches it
+  return true;
+}
+
+void UploadJournal::MergeOwed() {
+  while (!state_.owed.empty()) {
+    const std::string database = LegacyDatabasePath(platform_.profiles);
+    if (database.empty() || !platform_.files.Exists(database)) {
+      JournalState dropped = state_;
+      dropped.owed.clear();
+      Advance(dropped);
+      return;
+    }
+    FileHandle file = platform_.files.Open(database, "r+b", /*denyWrite=*/false);
+    if (!file) return;  // still held: tried again at the next upload
+    PendingBoxDay day;
+    day.source = PendingBoxDay::Source::Owed;
+    day.batch = state_.owed.front();
+    if (!Merge(day, database, std::move(file))) return;
+    JournalState merged = state_;
+    merged.pending.reset();
+    merged.owed.erase(merged.owed.begin());
+    if (!Advance(merged)) return;
+  }
+}
+
+bool UploadJournal::Resume() {
+  Load();
+  if (state_.pending && state_.pending->phase == PendingBoxDay::Phase::Merging) {
+    if (!RollBack(*state_.pending)) return false;
+    JournalState undone = state_;
+    undone.pending.reset();
+    if (!Advance(undone)) return false;
+  } else if (state_.pending && !FinishTrim()) {
+    return false;
+  }
+  MergeOwed();
+  return true;
+}
+
+bool UploadJournal::Accept(const UploadBatch& batch, std::int64_t headCount) {
+  Load();
+  const auto identity = IdentifyCache(platform_.files, store_.CachePath(), -1);
+  if (!identity) return false;  // the box-day stays in the cache and is sent again
+  PendingBoxDay day;
+  day.batch = batch.text.data();
+  day.headCount = headCount;
+  day.cache = *identity;
+
+  JournalState trimming = state_;
+  const std::string database = LegacyDatabasePath(platform_.profiles);
+  if (!database.empty() && platform_.files.Exists(database)) {
+    FileHandle file = platform_.files.Open(database, "r+b", /*denyWrite=*/false);
+    if (!file) {
+      store_.WriteLogLine(";Database in use; these counts will be added to it later.");
+      trimming.owed.push_back(day.batch);
+    } else if (!Merge(day, database, std::move(file))) {
+      return false;
+    }
+  }
+  trimming.pending = day;
+  // The trim must wait until the journal says the merge is done or owed.
+  if (!Advance(trimming)) return false;
+  return FinishTrim();
+}
+
+}  // namespace quorvel
