@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "service/core/service_window.h"
 #include "service/platform/platform.h"
 
 namespace quorvel::testing {
@@ -95,9 +96,8 @@ class MemoryProfileStore : public ProfileStore {
  public:
   int GetInt(const std::string& file, const std::string& section, const std::string& key,
              int fallback) override;
-  std::string GetString(const std::string& file, const std::string& section,
-                        const std::string& key, const std::string& fallback,
-                        std::size_t capacity) override;
+  std::string GetString(const std::string& file, const std::string& section, const std::string& key,
+                        const std::string& fallback, std::size_t capacity) override;
   bool WriteString(const std::string& file, const std::string& section, const std::string& key,
                    const std::string& value) override;
   void Set(const std::string& file, const std::string& key, const std::string& value,
@@ -125,6 +125,20 @@ struct FakePlatform {
   MemoryProfileStore profiles;
   FakeProgramInfo program;
   Platform platform{clock, keys, comm, *files, http, notifier, profiles, program};
+};
+
+// A service window's host whose timer always starts and that takes nothing else to heart.
+class QuietHost : public WindowHost {
+ public:
+  bool StartTimer() override { return true; }
+  void KillTimer() override {}
+  void PostClose() override {}
+};
+
+// An options dialog that is always confirmed as it stands.
+class NoOptions : public OptionsDialogRunner {
+ public:
+  int RunOptionsDialog() override { return kOptionsOk; }
 };
 
 }  // namespace quorvel::testing

@@ -21,21 +21,11 @@
 namespace quorvel {
 namespace {
 
+using testing::NoOptions;
 using testing::PowerCutFileSystem;
+using testing::QuietHost;
 using testing::TempDir;
 using PowerCut = PowerCutFileSystem::PowerCut;
-
-class IdleHost : public WindowHost {
- public:
-  bool StartTimer() override { return true; }
-  void KillTimer() override {}
-  void PostClose() override {}
-};
-
-class NoOptions : public OptionsDialogRunner {
- public:
-  int RunOptionsDialog() override { return kOptionsOk; }
-};
 
 std::string Bytes16(unsigned v) {
   return {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF)};
@@ -84,7 +74,7 @@ struct Site {
   testing::FakeProgramInfo program;
   Platform platform{clock, keys, comm, files, http, notifier, profiles, program};
   Settings settings;
-  IdleHost host;
+  QuietHost host;
   NoOptions options;
   std::unique_ptr<ServiceWindow> window;
   // Called before each minute's tick with the minute's number, to change the site on cue.

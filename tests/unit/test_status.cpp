@@ -14,23 +14,13 @@ namespace quorvel {
 namespace {
 
 using testing::FakePlatform;
+using testing::NoOptions;
+using testing::QuietHost;
 using testing::TempDir;
 
 constexpr const char* kSerial = "0123456789abcd";
 constexpr const char* kRecord1 = "0D 16 01 07 000C 0022 A6\r";  // 2007/01/22 13h
 constexpr const char* kRecord2 = "0E 16 01 07 0001 0002 D0\r";  // 2007/01/22 14h
-
-class QuietHost : public WindowHost {
- public:
-  bool StartTimer() override { return true; }
-  void KillTimer() override {}
-  void PostClose() override {}
-};
-
-class NoOptions : public OptionsDialogRunner {
- public:
-  int RunOptionsDialog() override { return kOptionsOk; }
-};
 
 // The log's questions: these serials, and boxes on the first `ports` ports.
 LogQuestions Asking(const std::set<std::string>& serials, int ports = 0) {
