@@ -1,7 +1,9 @@
 #include "service/upload/upload_journal.h"
 
-#include <sstream>
+#include <algorithm>
+#include <charconv>
 #include <string_view>
+#include <vector>
 
 namespace quorvel {
 namespace {
@@ -39,9 +41,10 @@ std::optional<std::string> BytesOf(const std::string& hex) {
   if (hex.size() % 2 != 0) return std::nullopt;
   std::string bytes;
   for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const int high = std::stoi(hex.substr(i, 1), nullptr, 16);
-    const int low = std::stoi(hex.substr(i + 1, 1), nullptr, 16);
-    bytes += static_cast<char>(high * 16 + low);
+    unsigned value = 0;
+    const auto [end, error] = std::from_chars(hex.data() + i, hex.data() + i + 2, value, 16);
+    if (error != std::errc() || end != hex.data() + i + 2) return std::nullopt;
+    bytes += static_cast<char>(value);
   }
   return bytes;
 }
@@ -88,24 +91,103 @@ UploadBatch BatchOf(const std::string& text) {
 }  // namespace
 
 std::string JournalText(const JournalState& state) {
-  std::ostringstream out;
-  out << kFirstLine << '\n';
-  for (const std::string& batch : state.owed) out << "owed " << batch << '\n';
+  std::string body = std::string(kFirstLine) + '\n';
+  for (const std::string& batch : state.owed) body += "owed " + batch + '\n';
   if (state.pending) {
     const PendingBoxDay& day = *state.pending;
-    out << "pending " << (day.source == PendingBoxDay::Source::Cache ? "cache" : "owed") << ' '
-        << (day.phase == PendingBoxDay::Phase::Merging ? "merging" : "trimming") << ' '
-        << day.headCount << ' ' << day.cache.length << ' ' << day.cache.hash << ' ' << day.batch
-        << '\n';
+    body += std::string("pending ") +
+            (day.source == PendingBoxDay::Source::Cache ? "cache " : "owed ") +
+            (day.phase == PendingBoxDay::Phase::Merging ? "merging " : "trimming ") +
+            std::to_string(day.headCount) + ' ' + std::to_string(day.cache.length) + ' ' +
+            std::to_string(day.cache.hash) + ' ' + day.batch + '\n';
     if (day.phase == PendingBoxDay::Phase::Merging) {
-      out << "database " << day.undo.originalLength << ' ' << day.databasePath << '\n';
+      body += "database " + std::to_string(day.undo.originalLength) + ' ' + day.databasePath + '\n';
       for (const ByteRun& run : day.undo.originals)
-        out << "original " << run.offset << ' ' << HexOf(run.bytes) << '\n';
+        body += "original " + std::to_string(run.offset) + ' ' + HexOf(run.bytes) + '\n';
     }
   }
-  const std::string body = out.str();
   return body + "check " + std::to_string(Hash(kHashStart, body)) + "\n";
 }
+
+namespace {
+
+// A journal line taken word by word (words are separated by one or more blanks).
+class Words {
+ public:
+  explicit Words(std::string_view line) : rest_(line) {}
+  // The next word; false at the end of the line.
+  bool Next(std::string& word) {
+    const std::size_t start = rest_.find_first_not_of(' ');
+    if (start == std::string_view::npos) return false;
+    rest_.remove_prefix(start);
+    const std::size_t end = std::min(rest_.find(' '), rest_.size());
+    word.assign(rest_.substr(0, end));
+    rest_.remove_prefix(end);
+    return true;
+  }
+  // The next word as a whole decimal number.
+  template <typename Number>
+  bool Next(Number& value) {
+    std::string word;
+    if (!Next(word)) return false;
+    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), value);
+    return error == std::errc() && end == word.data() + word.size();
+  }
+  // What follows the next blank, blanks and all: a path may hold them.
+  bool Remainder(std::string& text) {
+    if (rest_.empty() || rest_.front() != ' ' || rest_.size() == 1) return false;
+    text.assign(rest_.substr(1));
+    return true;
+  }
+
+ private:
+  std::string_view rest_;
+};
+
+bool ParsePending(Words& words, PendingBoxDay& day) {
+  std::string source, phase;
+  if (!words.Next(source) || !words.Next(phase) || !words.Next(day.headCount) ||
+      !words.Next(day.cache.length) || !words.Next(day.cache.hash) || !words.Next(day.batch))
+    return false;
+  day.source = source == "owed" ? PendingBoxDay::Source::Owed : PendingBoxDay::Source::Cache;
+  day.phase = phase == "merging" ? PendingBoxDay::Phase::Merging : PendingBoxDay::Phase::Trimming;
+  return true;
+}
+
+bool ParseOriginal(Words& words, std::vector<ByteRun>& originals) {
+  ByteRun run;
+  std::string hex;
+  if (!words.Next(run.offset) || !words.Next(hex)) return false;
+  const auto bytes = BytesOf(hex);
+  if (!bytes) return false;
+  run.bytes = *bytes;
+  originals.push_back(run);
+  return true;
+}
+
+bool ParseLine(std::string_view line, JournalState& state) {
+  Words words(line);
+  std::string kind;
+  if (!words.Next(kind)) return false;
+  if (kind == "owed") {
+    state.owed.emplace_back();
+    return words.Next(state.owed.back());
+  }
+  if (kind == "pending") {
+    PendingBoxDay day;
+    if (!ParsePending(words, day)) return false;
+    state.pending = day;
+    return true;
+  }
+  if (kind == "database" && state.pending)
+    return words.Next(state.pending->undo.originalLength) &&
+           words.Remainder(state.pending->databasePath);
+  if (kind == "original" && state.pending)
+    return ParseOriginal(words, state.pending->undo.originals);
+  return false;
+}
+
+}  // namespace
 
 std::optional<JournalState> ParseJournal(const std::string& text) {
   const std::size_t checkAt = text.rfind("check ");
@@ -115,46 +197,17 @@ std::optional<JournalState> ParseJournal(const std::string& text) {
     return std::nullopt;
 
   JournalState state;
-  std::istringstream lines(body);
-  std::string line;
-  if (!std::getline(lines, line) || line != kFirstLine) return std::nullopt;
-  try {
-    while (std::getline(lines, line)) {
-      std::istringstream fields(line);
-      std::string kind;
-      fields >> kind;
-      if (kind == "owed") {
-        state.owed.emplace_back();
-        fields >> state.owed.back();
-      } else if (kind == "pending") {
-        PendingBoxDay day;
-        std::string source, phase;
-        fields >> source >> phase >> day.headCount >> day.cache.length >> day.cache.hash >>
-            day.batch;
-        day.source = source == "owed" ? PendingBoxDay::Source::Owed : PendingBoxDay::Source::Cache;
-        day.phase =
-            phase == "merging" ? PendingBoxDay::Phase::Merging : PendingBoxDay::Phase::Trimming;
-        state.pending = day;
-      } else if (kind == "database" && state.pending) {
-        fields >> state.pending->undo.originalLength;
-        fields.get();  // the blank before the path, which may itself hold blanks
-        std::getline(fields, state.pending->databasePath);
-      } else if (kind == "original" && state.pending) {
-        ByteRun run;
-        std::string hex;
-        fields >> run.offset >> hex;
-        const auto bytes = BytesOf(hex);
-        if (!bytes) return std::nullopt;
-        run.bytes = *bytes;
-        state.pending->undo.originals.push_back(run);
-      } else {
-        return std::nullopt;
-      }
-      if (fields.fail()) return std::nullopt;
-    }
-  } catch (const std::exception&) {  // a digit std::stoi does not take
-    return std::nullopt;
+  std::string_view rest(body);
+  bool first = true;
+  while (!rest.empty()) {
+    const std::size_t end = rest.find('\n');
+    if (end == std::string_view::npos) return std::nullopt;  // the body ends with its line end
+    const std::string_view line = rest.substr(0, end);
+    rest.remove_prefix(end + 1);
+    if (first ? line != kFirstLine : !ParseLine(line, state)) return std::nullopt;
+    first = false;
   }
+  if (first) return std::nullopt;
   return state;
 }
 
