@@ -9,7 +9,6 @@ namespace quorvel {
 namespace {
 
 constexpr const char* kFileName = "\\quorveld.box";
-constexpr const char* kCacheName = "\\quorveld.dat";
 constexpr const char* kNewSuffix = ".new";
 constexpr const char* kRepeated = "repeated";
 
@@ -31,8 +30,8 @@ std::vector<std::string> Lines(std::FILE* file) {
 
 }  // namespace
 
-BoxMemory::BoxMemory(const Settings& settings, FileSystem& files)
-    : settings_(settings), files_(files) {}
+BoxMemory::BoxMemory(const Settings& settings, FileSystem& files, const LocalStore& store)
+    : settings_(settings), files_(files), store_(store) {}
 
 std::string BoxMemory::Path() const {
   return settings_.LocalDir + kFileName;
@@ -80,7 +79,7 @@ bool BoxMemory::StillInCache(const std::string& serial, const std::string& line,
 void BoxMemory::TakeNotedLines(
     std::map<std::string, std::vector<std::pair<long, std::string>>> noted,
     const std::map<std::string, bool>& repeated) {
-  FileHandle cache = files_.Open(settings_.LocalDir + kCacheName, "rb", /*denyWrite=*/false);
+  FileHandle cache = files_.Open(store_.CachePath(), "rb", /*denyWrite=*/false);
   auto next = boxes_;
   for (auto& [serial, lines] : noted) {
     std::vector<std::string> stored;

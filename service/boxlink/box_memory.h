@@ -15,12 +15,13 @@
 
 #include "service/platform/file_system.h"
 #include "service/settings/settings.h"
+#include "service/store/local_store.h"
 
 namespace quorvel {
 
 class BoxMemory {
  public:
-  BoxMemory(const Settings& settings, FileSystem& files);
+  BoxMemory(const Settings& settings, FileSystem& files, const LocalStore& store);
 
   // Reads quorveld.box; before the cache is first trimmed in a run, so that lines a stopped
   // download noted can be checked against it. Done by the first use otherwise.
@@ -47,6 +48,7 @@ class BoxMemory {
 
   const Settings& settings_;
   FileSystem& files_;
+  const LocalStore& store_;
   std::map<std::string, std::vector<std::string>> boxes_;
   bool loaded_ = false;
 };

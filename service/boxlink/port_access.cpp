@@ -12,7 +12,10 @@ constexpr int kSendQueueSize = 512;
 }  // namespace
 
 BoxLink::BoxLink(const Settings& settings, Platform& platform, LocalStore& store)
-    : settings_(settings), platform_(platform), store_(store), memory_(settings, platform.files) {}
+    : settings_(settings),
+      platform_(platform),
+      store_(store),
+      memory_(settings, platform.files, store) {}
 
 BoxLink::~BoxLink() {
   if (portOpen_) ClosePort();
