@@ -73,7 +73,7 @@ class BoxLink {
   bool HoldIfReplayed(const std::string& line);
   void StoreHeld();
   void NoteNotStored(std::size_t index);
-  void RememberWhatTheBoxHolds();
+  bool RememberWhatTheBoxHolds();
   void FinishDownload();
   void FailStartDownload();
   void OnClearingReply(const char* line);

@@ -104,16 +104,17 @@ const std::vector<std::string>& BoxMemory::Of(const std::string& serial) {
 }
 
 bool BoxMemory::Set(const std::string& serial, const std::vector<std::string>& lines) {
-  Load();
-  auto next = boxes_;
-  if (lines.empty())
-    next.erase(serial);
-  else
-    next[serial] = lines;
   // Kept for this run even when the disk is full; the file then still has what was there.
-  const bool saved = Save(next);
-  boxes_ = std::move(next);
-  return saved;
+  Keep(serial, lines);
+  return Save(boxes_);
+}
+
+void BoxMemory::Keep(const std::string& serial, const std::vector<std::string>& lines) {
+  Load();
+  if (lines.empty())
+    boxes_.erase(serial);
+  else
+    boxes_[serial] = lines;
 }
 
 bool BoxMemory::Save(const std::map<std::string, std::vector<std::string>>& boxes) {

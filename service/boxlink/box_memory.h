@@ -30,6 +30,8 @@ class BoxMemory {
   const std::vector<std::string>& Of(const std::string& serial);
   // Records what the box holds now; false when that could not be saved.
   bool Set(const std::string& serial, const std::vector<std::string>& lines);
+  // Records what the box holds now for this run only, leaving quorveld.box as it is.
+  void Keep(const std::string& serial, const std::vector<std::string>& lines);
   // Notes, until the next Set, a line of the download in progress about to be stored at
   // `cacheOffset`; false when the note could not be written (the line must not be stored
   // then, or its repeat would be stored again after a restart).

@@ -243,17 +243,23 @@ void BoxLink::NoteNotStored(std::size_t index) {
   firstNotStored_ = std::min(firstNotStored_, index);
 }
 
-// Once what this download stored is on the disk, the box's records up to the first one not
-// stored count as stored, so that the next download does not store them again: all it sent,
-// or all it held before when it broke off part way through repeating them.
-void BoxLink::RememberWhatTheBoxHolds() {
-  if (!store_.CommitCache()) return;
+// The box's records up to the first one not stored count as stored, so that the next download
+// does not store them again: all it sent, or all it held before when it broke off part way
+// through repeating them. Only what is on the disk is saved as stored; lines the cache could
+// not commit still count for this run (they are in the file), and after a restart their notes
+// count while the cache holds them.
+// Returns whether the cache was committed.
+bool BoxLink::RememberWhatTheBoxHolds() {
+  const bool committed = store_.CommitCache();
   std::vector<std::string> stored = received_;
   if (recordsNotStored_) stored.resize(std::min(stored.size(), firstNotStored_));
   const std::vector<std::string>& before = memory_.Of(SerialHex());
-  if (replayOpen_ && stored.size() < before.size()) return;
-  if (!memory_.Set(SerialHex(), stored))
+  if (replayOpen_ && stored.size() < before.size()) return committed;
+  if (!committed)
+    memory_.Keep(SerialHex(), stored);
+  else if (!memory_.Set(SerialHex(), stored))
     store_.WriteLogLine(";Box records not noted; a repeat may be stored twice.");
+  return committed;
 }
 
 void BoxLink::FinishDownload() {
@@ -268,12 +274,11 @@ void BoxLink::FinishDownload() {
     EndExchange();
     return;
   }
-  if (!store_.CommitCache()) {
+  if (!RememberWhatTheBoxHolds()) {
     store_.WriteLogLine(";Cache not saved to disk; unit not cleared.");
     EndExchange();
     return;
   }
-  RememberWhatTheBoxHolds();
   store_.WriteLogLine(";clearing data...");
   SendClearData();
 }

@@ -1,6 +1,5 @@
 #include "service/upload/upload_batch.h"
 
-#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <string>
@@ -39,16 +38,10 @@ void PutDecimal(char* at, std::uint32_t value, int width) {
 struct HourSums {
   std::uint32_t count1[kHours] = {};
   std::uint32_t count2[kHours] = {};
-  // The count pairs already summed for each hour. A box keeps one record per hour, so a line
-  // identical to one already summed is the same record downloaded again (a box that was not
-  // told to clear, after a time-out, sends everything once more): counted once, not twice.
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> seen[kHours];
-
+  // Every line counts: two partial records of one hour, or the hour repeated when the clocks
+  // go back, may carry the same counts. A box's repeat of records already stored never
+  // reaches the cache (see BoxMemory).
   void Add(std::uint32_t hour, std::uint32_t c1, std::uint32_t c2) {
-    auto& pairs = seen[hour];
-    const auto pair = std::make_pair(c1, c2);
-    if (std::find(pairs.begin(), pairs.end(), pair) != pairs.end()) return;
-    pairs.push_back(pair);
     count1[hour] += c1;
     count2[hour] += c2;
   }
