@@ -5,12 +5,15 @@ import datetime
 import os
 import struct
 import subprocess
+import tempfile
 import time
 import unittest
 
+import syscall_trace
+
 from harness import (INSTALL_DIR, POLL_CONTINUOUSLY, UPLOAD_CONTINUOUSLY, WIN_BIN, BoxSimulator,
                      Reply, ServiceEnv, ServiceTestCase, cache_line, generate_records,
-                     make_records, wait_for)
+                     make_records, wait_for, wine_command)
 
 SLOW = 90
 LEGACY_DB = r"C:\rcs\counts.db"
@@ -248,6 +251,42 @@ class UploadTest(ServiceTestCase):
         def moment(env):
             return lambda: os.path.exists(env.local_file("quorveld.lst"))
         self.assert_kills_then_drain_merge_once(moment)
+
+    def test_each_step_is_on_the_disk_before_the_next_begins(self):
+        """Traced at the system calls (the program's and the wineserver's): the journal is
+        flushed and in place before the database is written, the database is flushed before
+        the cache is trimmed, and every file is flushed before it takes its name."""
+        why_not = syscall_trace.unavailable()
+        if why_not:
+            self.skipTest(why_not)
+        records, days = three_days()
+        with tempfile.TemporaryDirectory() as traces, \
+                ServiceEnv(settings=UPLOAD_CONTINUOUSLY, display=False) as env:
+            with open(env.local_file("quorveld.dat"), "wb") as f:
+                f.write(cache_text("0123456789ABCD", records))
+            make_legacy_database(env)
+            server_trace, service_trace = (os.path.join(traces, n) for n in ("ws", "service"))
+            # Both tracers end with the wineserver, which the end of the site stops.
+            tracers = [syscall_trace.attach(syscall_trace.wineserver_pid(env.prefix.path),
+                                            server_trace),
+                       subprocess.Popen(syscall_trace.traced(
+                           wine_command() + [INSTALL_DIR + "\\quorveld.exe"], service_trace),
+                           env=env.prefix.env, cwd=env.prefix.drive_c,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)]
+            self.assertTrue(wait_for(lambda: env.read_local("quorveld.dat") == b"" and not
+                                     os.path.exists(env.local_file("quorveld.jnl")), SLOW),
+                            "cache never drained; log:\n" + env.log_text()[-3000:])
+            self.assertEqual(legacy_totals(read_legacy_database(env)),
+                             expected_legacy_totals(days))
+            env.prefix.stop_server()
+            for tracer in tracers:
+                tracer.wait(30)
+            order = syscall_trace.DurableOrder("counts.db", "quorveld.dat", "quorveld.lst",
+                                               "quorveld.jnl")
+            for _, call, files in syscall_trace.events(server_trace, service_trace):
+                order.follow(call, files)
+        self.assertEqual((order.merges, order.trims), (len(days), len(days)))
+        self.assertEqual(order.faults, [])
 
     def test_scrambled_requests_and_a_server_that_never_answers(self):
         # Counts with hex letters in their sums; serials with and without hex letters.
