@@ -100,7 +100,9 @@ def run_site(args, boxes, expected, workdir):
         say("site ready: boxes on COM1-COM3, collection server on 127.0.0.1:%d" % env.server.port)
         service = env.start_service()
         say("quorveld started; it polls the boxes (10 records a second at most) ...")
-        wait_for(lambda: all(b.cleared for b in boxes.values()), timeout=180)
+        # Cleared, and the service has logged the box's answer to the clear.
+        wait_for(lambda: all(b.cleared for b in boxes.values()) and
+                 env.log_text().count(";Data successfully cleared.") >= len(boxes), timeout=180)
         cache = (env.read_local("quorveld.dat") or b"").decode()
         say("boxes cleared: %d records now in C:\\quorvl\\quorveld.dat, for example:" % len(cache.splitlines()))
         for line in cache.splitlines()[:3]:
