@@ -134,11 +134,14 @@ bool BoxMemory::Save(const std::map<std::string, std::vector<std::string>>& boxe
   return true;
 }
 
+// Each note is on the disk before its line goes to the cache: the system may write the cache's
+// pages back before the note's, and a cache line kept by a power cut without its note would be
+// stored again when the box repeats it.
 bool BoxMemory::AppendNote(const std::string& text) {
   Load();
   FileHandle file = files_.Open(Path(), "ab", /*denyWrite=*/true);
   return file && std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
-         std::fflush(file.get()) == 0;
+         files_.Commit(file.get());
 }
 
 bool BoxMemory::NoteStoring(const std::string& serial, const std::string& line, long cacheOffset) {

@@ -300,13 +300,14 @@ TEST_CASE("a power cut during a download never loses a record the box was told t
   };
   EveryCut("download up to the clear", download, 3, [&lines](const Outcome&, const Outcome& after) {
     std::istringstream cache(after.cache);
-    std::set<std::string> stored;
+    std::multiset<std::string> stored;
     for (std::string line; std::getline(cache, line);) {
       CHECK(lines.count(line) == 1);  // whole lines only
       stored.insert(line);
     }
     CHECK(after.clears >= 1);
-    CHECK(stored == lines);
+    // Each once: every line of an hour counts in the batch.
+    CHECK(stored == std::multiset<std::string>(lines.begin(), lines.end()));
   });
 }
 
