@@ -52,6 +52,13 @@ def traced(command, output):
     return ["strace", "-f", "-ttt", "-y", "-e", "trace=" + CALLS, "-o", output] + command
 
 
+def killed_at_first_write(command, path):
+    """The command line that runs `command` and kills it hard (SIGKILL) at its first write to
+    the file at `path`."""
+    return ["strace", "-f", "-qq", "-o", os.devnull, "-P", path, "-e", "trace=write,pwrite64",
+            "-e", "inject=write,pwrite64:signal=SIGKILL"] + command
+
+
 def events(*traces):
     """(time, call, [file names]) of every call that did not fail, from all traces, in time
     order. Files are named by their last path component."""
