@@ -197,6 +197,13 @@ void BoxLink::OnRecordLine(const char* line) {
 }
 
 bool BoxLink::StoreRecord(const CountRecord& record, const std::string& line) {
+  // Once a record of this download could not be stored, the box is not cleared and repeats
+  // everything from its first record; a later record stored now would then be stored twice
+  // (what the box holds counts as stored only up to the first record missing).
+  if (recordsNotStored_) {
+    store_.WriteLogText(";Cache write failed.  Record not stored.");
+    return false;
+  }
   if (!store_.IsCacheOpen()) {
     store_.WriteLogText(";Cache file not open.  Record lost.");
     return false;

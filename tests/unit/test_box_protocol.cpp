@@ -576,6 +576,24 @@ TEST_CASE("after a full disk, the records stored before it are not stored again 
   CHECK(f.Cache() == std::string(kCacheLine1) + kCacheLine2);
 }
 
+TEST_CASE("after a record that could not be stored, the later ones wait for the box's repeat") {
+  LinkFixture f;
+  f.BoxWithRecords({kRecord1, kRecord2, kRecord3});
+  f.StartDownloadExchange();
+  f.Ticks(2);  // the serial reply, then the first record, stored
+  f.files.cacheWritesFail = true;
+  f.store.CloseCache();
+  REQUIRE(f.store.OpenCache(true));
+  f.Ticks(1);  // the second record meets a full disk
+  f.files.cacheWritesFail = false;  // cutting its bytes back made room again
+  f.store.CloseCache();
+  REQUIRE(f.store.OpenCache(true));
+  REQUIRE(f.RunExchange() > 0);
+  REQUIRE(f.Cache() == kCacheLine1);
+  DownloadAgain(f, {kRecord1, kRecord2, kRecord3});
+  CHECK(f.Cache() == std::string(kCacheLine1) + kCacheLine2 + kCacheLine3);
+}
+
 TEST_CASE("after a clear that succeeded, equal records are new records") {
   LinkFixture f;
   DownloadAgain(f, {kRecord1, kRecord2});
