@@ -52,11 +52,18 @@ def traced(command, output):
     return ["strace", "-f", "-ttt", "-y", "-e", "trace=" + CALLS, "-o", output] + command
 
 
-def killed_at_first_write(command, path):
-    """The command line that runs `command` and kills it hard (SIGKILL) at its first write to
-    the file at `path`."""
-    return ["strace", "-f", "-qq", "-o", os.devnull, "-P", path, "-e", "trace=write,pwrite64",
+def killed_at_first_write(command, path, output):
+    """The command line that runs `command` and kills the process (SIGKILL) at its first write
+    to the file at `path`; `output` then says so (see was_killed)."""
+    return ["strace", "-f", "-q", "-o", output, "-P", path, "-e", "trace=write,pwrite64",
             "-e", "inject=write,pwrite64:signal=SIGKILL"] + command
+
+
+def was_killed(output):
+    """True when a process traced into `output` was killed by SIGKILL. The exit code does not
+    tell: a 64-bit program started through the 32-bit loader is not the traced command."""
+    with open(output, errors="replace") as f:
+        return "+++ killed by SIGKILL" in f.read()
 
 
 def events(*traces):

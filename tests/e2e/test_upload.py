@@ -3,11 +3,9 @@ only after the server took a batch, the older counting application's database fe
 scrambled request form."""
 import datetime
 import os
-import signal
 import struct
 import subprocess
 import tempfile
-import time
 import unittest
 
 import syscall_trace
@@ -103,16 +101,18 @@ def three_days():
 def run_until_first_write(env, path):
     """Runs the service until it first writes the file at the Unix `path`, where it is killed
     hard; True when that happened."""
-    service = subprocess.Popen(
-        syscall_trace.killed_at_first_write(wine_command() + [INSTALL_DIR + "\\quorveld.exe"],
-                                            path),
-        env=env.prefix.env, cwd=env.prefix.drive_c, stdout=subprocess.DEVNULL,
-        stderr=subprocess.DEVNULL)
-    env.processes.append(service)
-    try:
-        return service.wait(SLOW) in (-signal.SIGKILL, 128 + signal.SIGKILL)
-    except subprocess.TimeoutExpired:
-        return False
+    with tempfile.NamedTemporaryFile(suffix=".trace") as trace:
+        service = subprocess.Popen(
+            syscall_trace.killed_at_first_write(
+                wine_command() + [INSTALL_DIR + "\\quorveld.exe"], path, trace.name),
+            env=env.prefix.env, cwd=env.prefix.drive_c, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        env.processes.append(service)
+        try:
+            service.wait(SLOW)
+        except subprocess.TimeoutExpired:
+            return False
+        return syscall_trace.was_killed(trace.name)
 
 
 class UploadTest(ServiceTestCase):
