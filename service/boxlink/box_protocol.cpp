@@ -182,15 +182,18 @@ void BoxLink::OnRecordLine(const char* line) {
   std::snprintf(number, sizeof number, "%5d", recordCount_);
   store_.WriteLogText(std::string("record") + number + ":" + line);
   SendCommand("COOL");
-  received_.push_back(line);
+  // Remembered and compared with its repeat as fields: line noise that is only white space
+  // (or a box ending its lines with CR LF) leaves the record valid but changes its text.
+  const std::string text = WithPlainBlanks(line);
+  received_.push_back(text);
   // The unit has its acknowledgement; an impossible date is dropped on our side only.
-  if (HoldIfReplayed(line)) {
+  if (HoldIfReplayed(text)) {
     store_.EndLogLine();
     return;
   }
   if (!record.IsPlausible()) {
     store_.WriteLogText(": Garbage record ignored");
-  } else if (!StoreRecord(record, line)) {
+  } else if (!StoreRecord(record, text)) {
     NoteNotStored(received_.size() - 1);
   }
   store_.EndLogLine();

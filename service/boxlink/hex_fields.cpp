@@ -49,4 +49,19 @@ bool ScanWholeHexFields(const char* text, const int* widths, std::size_t count,
   return *p == '\0';
 }
 
+std::string WithPlainBlanks(const char* text) {
+  std::string plain;
+  bool blank = false;
+  for (const char* p = text; *p; ++p) {
+    if (IsScanSpace(*p)) {
+      blank = !plain.empty();
+      continue;
+    }
+    if (blank) plain += ' ';
+    blank = false;
+    plain += *p;
+  }
+  return plain;
+}
+
 }  // namespace quorvel

@@ -4,6 +4,7 @@
 // digits of either case are taken. Unlike scanf, a sign or a "0x" prefix is not accepted:
 // the box never sends them, and a line carrying them is not a valid reply.
 #include <cstddef>
+#include <string>
 
 namespace quorvel {
 
@@ -17,5 +18,9 @@ int ScanHexFields(const char* text, const int* widths, std::size_t count, unsign
 // filled when false.
 bool ScanWholeHexFields(const char* text, const int* widths, std::size_t count,
                         unsigned* values);
+
+// `text` without the white space the scan skips at either end, each run of it inside made
+// one blank: the same fields whatever stray blanks or line feeds came with them.
+std::string WithPlainBlanks(const char* text);
 
 }  // namespace quorvel

@@ -534,6 +534,24 @@ TEST_CASE("a box that was not cleared repeats its records; the repeat is not sto
   }
 }
 
+TEST_CASE("stray blanks before a record line do not make its repeat a new record") {
+  // Line noise of white space only, or the line feed of a box that ends its lines with CR LF.
+  const std::string noisy1 = std::string("\v ") + kRecord1;
+  const std::string noisy2 = std::string("\n") + kRecord2;
+  LinkFixture f;
+  SUBCASE("in the repeat") {
+    DownloadAgain(f, {kRecord1, kRecord2}, "BUMMER\r");
+    DownloadAgain(f, {noisy1, noisy2, kRecord3});
+  }
+  SUBCASE("in the first download, the repeat after a restart") {
+    DownloadAgain(f, {noisy1, noisy2}, "BUMMER\r");
+    LinkFixture restarted;
+    restarted.settings.LocalDir = f.settings.LocalDir;
+    DownloadAgain(restarted, {kRecord1, kRecord2, kRecord3});
+  }
+  CHECK(f.Cache() == std::string(kCacheLine1) + kCacheLine2 + kCacheLine3);
+}
+
 TEST_CASE("a download stopped part way: what the cache kept is not stored again") {
   auto restarted = std::make_unique<LinkFixture>();
   const std::string dir = restarted->settings.LocalDir;
