@@ -11,6 +11,8 @@ LINE = re.compile(r"^\d+ +(\d+\.\d+) (\w+)\((.*)$")
 FD_PATH = re.compile(r"^\d+<([^>]*)>")
 QUOTED = re.compile(r'"((?:[^"\\]|\\.)*)"')
 FAILED = re.compile(r"\) += -1 ")
+# Every call that moves a file toward the disk, with its time and the files it names.
+TIMED_CALLS = ("-ttt", "-y", "-e", "trace=" + CALLS)
 
 
 def unavailable():
@@ -39,24 +41,29 @@ def wineserver_pid(prefix_path):
     return None
 
 
+def strace(output, *options):
+    """strace following every child, writing to `output`, with `options`."""
+    return ["strace", "-f", "-o", output, *options]
+
+
 def attach(pid, output):
     """strace -f on a running process; returns once it is attached."""
-    tracer = subprocess.Popen(["strace", "-f", "-ttt", "-y", "-e", "trace=" + CALLS, "-o",
-                               output, "-p", str(pid)], stderr=subprocess.PIPE)
+    tracer = subprocess.Popen(strace(output, *TIMED_CALLS, "-p", str(pid)),
+                              stderr=subprocess.PIPE)
     tracer.stderr.readline()  # "Process N attached"
     return tracer
 
 
 def traced(command, output):
     """The command line that runs `command` under strace -f."""
-    return ["strace", "-f", "-ttt", "-y", "-e", "trace=" + CALLS, "-o", output] + command
+    return strace(output, *TIMED_CALLS) + command
 
 
 def killed_at_first_write(command, path, output):
     """The command line that runs `command` and kills the process (SIGKILL) at its first write
     to the file at `path`; `output` then says so (see was_killed)."""
-    return ["strace", "-f", "-q", "-o", output, "-P", path, "-e", "trace=write,pwrite64",
-            "-e", "inject=write,pwrite64:signal=SIGKILL"] + command
+    return strace(output, "-q", "-P", path, "-e", "trace=write,pwrite64",
+                  "-e", "inject=write,pwrite64:signal=SIGKILL") + command
 
 
 def was_killed(output):
