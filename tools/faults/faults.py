@@ -255,6 +255,27 @@ class Site:
         if os.path.exists(path) and os.path.getsize(path) > limit:
             os.unlink(path)
 
+    def log_files(self, round_number):
+        """In verbose runs: the database's record count and size and the journal's size after
+        each round, and (with QUORVEL_FAULT_SNAPSHOTS=folder) a copy of the files."""
+        if not self.verbose:
+            return
+        db = open(self.env.prefix.unix_path(LEGACY_DB), "rb").read()
+        journal = self.env.read_local("quorveld.jnl", LOCAL_DIR)
+        self.log("  database %d records, %d bytes; journal %s; cache %d lines" % (
+            struct.unpack_from("<H", db)[0], len(db),
+            "none" if journal is None else "%d bytes" % len(journal),
+            self.cache_bytes().count(b"\n")))
+        folder = os.environ.get("QUORVEL_FAULT_SNAPSHOTS")
+        if folder:
+            dest = os.path.join(folder, "round-%04d" % round_number)
+            os.makedirs(dest, exist_ok=True)
+            for name in ("quorveld.jnl", "quorveld.log", "quorveld.dat", "quorveld.box"):
+                data = self.env.read_local(name, LOCAL_DIR)
+                if data is not None:
+                    open(os.path.join(dest, name), "wb").write(data)
+            open(os.path.join(dest, "counts.db"), "wb").write(db)
+
     def cache_bytes(self):
         return self.env.read_local("quorveld.dat", LOCAL_DIR) or b""
 
@@ -344,6 +365,7 @@ class FaultRun:
             if undo:
                 undo()
         site.check_cache()
+        site.log_files(self.rounds)
         site.rotate_log()
         site.injected.update(faults)
 
