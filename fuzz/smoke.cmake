@@ -3,5 +3,4 @@
 add_test(NAME fuzz_smoke COMMAND ${PROJECT_SOURCE_DIR}/fuzz/run.sh 10)
 set_tests_properties(fuzz_smoke PROPERTIES
   ENVIRONMENT "QUORVEL_FUZZ_BUILD=${PROJECT_BINARY_DIR}/fuzz-build"
-  TIMEOUT 300
-  RUN_SERIAL TRUE)
+  TIMEOUT 300)
