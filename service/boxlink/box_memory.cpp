@@ -4,12 +4,12 @@
 #include <cstdlib>
 
 #include "service/boxlink/count_record.h"
+#include "service/platform/file_contents.h"
 
 namespace quorvel {
 namespace {
 
 constexpr const char* kFileName = "\\quorveld.box";
-constexpr const char* kNewSuffix = ".new";
 constexpr const char* kRepeated = "repeated";
 
 const std::vector<std::string> kNothing;
@@ -121,17 +121,7 @@ bool BoxMemory::Save(const std::map<std::string, std::vector<std::string>>& boxe
   std::string text;
   for (const auto& [box, held] : boxes)
     for (const std::string& line : held) text += box + " " + line + "\n";
-  const std::string newPath = Path() + kNewSuffix;
-  FileHandle file = files_.Open(newPath, "wb", /*denyWrite=*/true);
-  const bool written = file &&
-                       std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
-                       files_.Commit(file.get());
-  file.reset();
-  if (!written || !files_.Replace(newPath, Path())) {
-    files_.Remove(newPath);
-    return false;
-  }
-  return true;
+  return ReplaceWholeFile(files_, Path(), text);
 }
 
 // Each note is on the disk before its line goes to the cache: the system may write the cache's

@@ -17,6 +17,8 @@ class ProfileStore {
                                 std::size_t capacity) = 0;
   virtual bool WriteString(const std::string& file, const std::string& section,
                            const std::string& key, const std::string& value) = 0;
+  // The file a bare name stands for; empty where profiles are not files one can reach.
+  virtual std::string PathOf(const std::string& /*file*/) { return {}; }
 };
 
 }  // namespace quorvel

@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "service/platform/file_contents.h"
 #include "service/upload/hex_digit.h"
 
 namespace quorvel {
 namespace {
 
 constexpr const char* kLegacyProfile = "rcs.ini";
+constexpr const char* kPortInUse = "668";
 constexpr std::size_t kPathCapacity = 260;
 constexpr long kHeaderSize = 16;
 constexpr long kRecordSize = 8;
@@ -131,8 +133,39 @@ std::string LegacyDatabasePath(ProfileStore& profiles) {
   return profiles.GetString(kLegacyProfile, "Preferences", "Database", "", kPathCapacity);
 }
 
-void NoteLegacyDatabaseUse(ProfileStore& profiles) {
-  profiles.WriteString(kLegacyProfile, "Communication", "Port", "668");
+void NoteLegacyDatabaseUse(ProfileStore& profiles, FileSystem& files, const std::string& copyPath) {
+  if (profiles.GetString(kLegacyProfile, "Communication", "Port", "", kPathCapacity) == kPortInUse)
+    return;
+  const std::string path = profiles.PathOf(kLegacyProfile);
+  const bool guarded = !path.empty() && files.Exists(path);
+  if (guarded) {
+    const auto settings = ReadWholeFile(files, path);
+    // Without its copy the entry is not written now; the next merge tries again.
+    if (!settings || !ReplaceWholeFile(files, copyPath, *settings)) return;
+  }
+  profiles.WriteString(kLegacyProfile, "Communication", "Port", kPortInUse);
+  if (!guarded) return;
+  FileHandle rewritten = files.Open(path, "r+b", /*denyWrite=*/false);
+  if (rewritten && files.Commit(rewritten.get())) {
+    rewritten.reset();
+    files.Remove(copyPath);
+  }
+}
+
+void RestoreLegacyProfile(ProfileStore& profiles, FileSystem& files, const std::string& copyPath) {
+  if (!files.Exists(copyPath)) return;
+  const std::string path = profiles.PathOf(kLegacyProfile);
+  const auto settings = ReadWholeFile(files, copyPath);
+  if (path.empty() || !settings) return;
+  // Written in place, as the profile functions do, so the file keeps its owner and rights;
+  // a cut here leaves the copy for the next start.
+  FileHandle file = files.Open(path, "wb", /*denyWrite=*/false);
+  const bool restored = file &&
+                        std::fwrite(settings->data(), 1, settings->size(), file.get()) ==
+                            settings->size() &&
+                        files.Commit(file.get());
+  file.reset();
+  if (restored) files.Remove(copyPath);
 }
 
 bool HasLegacyDate(const UploadBatch& batch) {
@@ -210,7 +243,7 @@ bool MergeIntoLegacyDatabase(const UploadBatch& batch, ProfileStore& profiles, F
   if (path.empty()) return false;
   FileHandle database = files.Open(path, "r+b", /*denyWrite=*/false);
   if (!database) return false;
-  NoteLegacyDatabaseUse(profiles);
+  profiles.WriteString(kLegacyProfile, "Communication", "Port", kPortInUse);
   const auto plan = PlanLegacyMerge(batch, database.get());
   return plan && WriteRuns(database.get(), plan->writes) && files.Commit(database.get());
 }

@@ -30,8 +30,17 @@ struct LegacyMergePlan {
 // The database path rcs.ini names; empty when it names none.
 std::string LegacyDatabasePath(ProfileStore& profiles);
 
-// Marks the database as in use by this program, as the other application expects.
-void NoteLegacyDatabaseUse(ProfileStore& profiles);
+// Marks the database as in use by this program, as the other application expects: "Port"
+// in rcs.ini is 668 afterwards. rcs.ini is the other application's, and the profile functions
+// rewrite a file in place (emptied, then written out): a kill or a power cut in between would
+// leave it empty, that application's settings and the database's name lost. So the entry is
+// written only when it is not 668 already, and only while a committed copy of the file stands
+// at `copyPath`; the copy goes once the rewritten file is on the disk.
+void NoteLegacyDatabaseUse(ProfileStore& profiles, FileSystem& files, const std::string& copyPath);
+
+// A copy still at `copyPath` means the rewrite was cut off: puts rcs.ini back as the copy
+// has it (the next merge writes "Port" again). Before anything reads rcs.ini in a run.
+void RestoreLegacyProfile(ProfileStore& profiles, FileSystem& files, const std::string& copyPath);
 
 // True when the batch carries a date the database can file it under.
 bool HasLegacyDate(const UploadBatch& batch);
@@ -44,7 +53,8 @@ std::optional<LegacyMergePlan> PlanLegacyMerge(const UploadBatch& batch, std::FI
 bool WriteRuns(std::FILE* file, const std::vector<ByteRun>& runs);
 
 // The whole merge in place, with nothing to undo it: opens the database rcs.ini names, marks
-// it in use, writes the plan and commits; true when the database was updated.
+// it in use (without a copy of rcs.ini), writes the plan and commits; true when the database
+// was updated.
 bool MergeIntoLegacyDatabase(const UploadBatch& batch, ProfileStore& profiles, FileSystem& files);
 
 }  // namespace quorvel

@@ -1,5 +1,7 @@
 #include "service/upload/upload_journal.h"
 
+#include "service/platform/file_contents.h"
+
 #include <algorithm>
 #include <charconv>
 #include <string_view>
@@ -9,6 +11,8 @@ namespace quorvel {
 namespace {
 
 constexpr const char* kJournalName = "\\quorveld.jnl";
+// rcs.ini as it was while "Port" is being written into it.
+constexpr const char* kLegacyProfileCopyName = "\\rcs.ini.copy";
 constexpr const char* kNewSuffix = ".new";
 constexpr const char* kFirstLine = "quorveld journal 1";
 // A trim refused by another program's handle is tried again after 50, 100 and 200 ms.
@@ -47,18 +51,6 @@ std::optional<std::string> BytesOf(const std::string& hex) {
     bytes += static_cast<char>(value);
   }
   return bytes;
-}
-
-// The whole file; nothing when it cannot be opened or read.
-std::optional<std::string> ReadWhole(FileSystem& files, const std::string& path) {
-  FileHandle file = files.Open(path, "rb", /*denyWrite=*/false);
-  if (!file) return std::nullopt;
-  std::string text;
-  char chunk[4096];
-  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0;)
-    text.append(chunk, n);
-  if (std::ferror(file.get())) return std::nullopt;
-  return text;
 }
 
 // The identity of the cache's first `length` bytes, or of all of it when `length` is
@@ -218,17 +210,22 @@ std::string UploadJournal::JournalPath() const {
   return settings_.LocalDir + kJournalName;
 }
 
+std::string UploadJournal::LegacyProfileCopyPath() const {
+  return settings_.LocalDir + kLegacyProfileCopyName;
+}
+
 void UploadJournal::Load() {
   if (loaded_) return;
   loaded_ = true;
   FileSystem& files = platform_.files;
+  RestoreLegacyProfile(platform_.profiles, files, LegacyProfileCopyPath());
   // Left behind by a run that stopped part way; neither is read again.
   if (files.Exists(JournalPath() + kNewSuffix)) files.Remove(JournalPath() + kNewSuffix);
   if (files.Exists(store_.ListPath())) files.Remove(store_.ListPath());
 
   fileOnDisk_ = files.Exists(JournalPath());
   if (!fileOnDisk_) return;
-  const auto text = ReadWhole(files, JournalPath());
+  const auto text = ReadWholeFile(files, JournalPath());
   const auto state = text ? ParseJournal(*text) : std::nullopt;
   if (state)
     state_ = *state;
@@ -251,15 +248,7 @@ bool UploadJournal::Advance(const JournalState& next) {
   }
   FileSystem& files = platform_.files;
   const std::string path = JournalPath();
-  const std::string newPath = path + kNewSuffix;
-  const std::string text = JournalText(next);
-  FileHandle file = files.Open(newPath, "wb", /*denyWrite=*/true);
-  const bool written = file &&
-                       std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
-                       files.Commit(file.get());
-  file.reset();
-  if (!written || !files.Replace(newPath, path)) {
-    files.Remove(newPath);
+  if (!ReplaceWholeFile(files, path, JournalText(next))) {
     store_.WriteLogLine(";Upload journal could not be saved.");
     return false;
   }
@@ -274,7 +263,7 @@ bool UploadJournal::Advance(const JournalState& next) {
 bool UploadJournal::Merge(PendingBoxDay day, const std::string& databasePath, FileHandle database) {
   const UploadBatch batch = BatchOf(day.batch);
   if (!HasLegacyDate(batch)) return true;
-  NoteLegacyDatabaseUse(platform_.profiles);
+  NoteLegacyDatabaseUse(platform_.profiles, platform_.files, LegacyProfileCopyPath());
   const auto plan = PlanLegacyMerge(batch, database.get());
   if (!plan) return true;  // nothing this database can take
 

@@ -87,6 +87,7 @@ class UploadJournal {
   void MergeOwed();
   bool CacheStillHolds(const PendingBoxDay& day);
   std::string JournalPath() const;
+  std::string LegacyProfileCopyPath() const;
 
   const Settings& settings_;
   Platform& platform_;

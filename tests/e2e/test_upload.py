@@ -248,6 +248,14 @@ class UploadTest(ServiceTestCase):
             data = read_legacy_database(env)
             self.assertEqual(legacy_totals(data), expected_legacy_totals(days))
             self.assertEqual(data[2:16], LEGACY_HEADER_REST)
+            self.assertEqual(env.prefix.read_ini("rcs.ini"),
+                             {"Preferences": {"Database": LEGACY_DB},
+                              "Communication": {"Port": "668"}})
+            self.assertFalse(os.path.exists(env.local_file("rcs.ini.copy")))
+
+    def test_killed_when_it_first_writes_rcs_ini(self):
+        # The profile functions empty the file before they write it out again.
+        self.assert_killed_at_first_write_then_drain_merge_once(r"C:\windows\rcs.ini")
 
     def test_killed_when_it_first_writes_the_database(self):
         self.assert_killed_at_first_write_then_drain_merge_once(LEGACY_DB)

@@ -174,3 +174,60 @@ TEST_CASE("short and oversized database files are handled without damage") {
 
 }  // namespace
 }  // namespace quorvel
+
+namespace quorvel {
+namespace {
+
+using testing::TempDir;
+
+// rcs.ini as a file that the profile functions rewrite in place: emptied, then written out.
+// A kill can come in between.
+class RewrittenInPlace : public testing::MemoryProfileStore {
+ public:
+  explicit RewrittenInPlace(const TempDir& dir) : dir_(dir) {}
+  std::string PathOf(const std::string& file) override { return dir_.ServicePath() + "\\" + file; }
+  bool WriteString(const std::string& file, const std::string& section, const std::string& key,
+                   const std::string& value) override {
+    dir_.Write(file, "");
+    if (killedWhileWriting) throw Killed{};
+    dir_.Write(file, Text() + section + "]" + key + "=" + value + "\n");
+    return MemoryProfileStore::WriteString(file, section, key, value);
+  }
+  std::string Text() const { return "[Preferences]Database=C:\\rcs\\counts.db\n"; }
+  struct Killed {};
+  bool killedWhileWriting = false;
+
+ private:
+  const TempDir& dir_;
+};
+
+TEST_CASE("rcs.ini outlives a kill while its Port entry is written") {
+  TempDir windows, local;
+  RewrittenInPlace profiles(windows);
+  windows.Write("rcs.ini", profiles.Text());
+  std::unique_ptr<FileSystem> files = MakeSystemFileSystem();
+  const std::string copy = local.ServicePath() + "\\rcs.ini.copy";
+
+  SUBCASE("the entry written, the copy gone; not written again while it is 668") {
+    NoteLegacyDatabaseUse(profiles, *files, copy);
+    NoteLegacyDatabaseUse(profiles, *files, copy);
+    CHECK(profiles.writes == std::vector<std::string>{"rcs.ini/Communication/Port=668"});
+    CHECK_FALSE(files->Exists(copy));
+  }
+  SUBCASE("killed with the file emptied: the next start puts it back") {
+    profiles.killedWhileWriting = true;
+    CHECK_THROWS_AS(NoteLegacyDatabaseUse(profiles, *files, copy), RewrittenInPlace::Killed);
+    REQUIRE(windows.Read("rcs.ini").empty());
+    RestoreLegacyProfile(profiles, *files, copy);
+    CHECK(windows.Read("rcs.ini") == profiles.Text());
+    CHECK_FALSE(files->Exists(copy));
+  }
+  SUBCASE("no copy can be made: the file is left alone until a later merge") {
+    NoteLegacyDatabaseUse(profiles, *files, local.ServicePath() + "\\missing\\rcs.ini.copy");
+    CHECK(profiles.writes.empty());
+    CHECK(windows.Read("rcs.ini") == profiles.Text());
+  }
+}
+
+}  // namespace
+}  // namespace quorvel

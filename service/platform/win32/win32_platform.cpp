@@ -56,6 +56,13 @@ bool PrivateProfileStore::WriteString(const std::string& file, const std::string
          0;
 }
 
+std::string PrivateProfileStore::PathOf(const std::string& file) {
+  char folder[MAX_PATH + 1] = {};
+  const UINT n = GetWindowsDirectoryA(folder, MAX_PATH);
+  if (n == 0 || n > MAX_PATH) return {};
+  return std::string(folder, n) + "\\" + file;
+}
+
 std::string ProgramFilePath() {
   char path[MAX_PATH + 1] = {};
   GetModuleFileNameA(nullptr, path, MAX_PATH);

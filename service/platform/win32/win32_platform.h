@@ -41,6 +41,7 @@ class PrivateProfileStore : public ProfileStore {
                         std::size_t capacity) override;
   bool WriteString(const std::string& file, const std::string& section, const std::string& key,
                    const std::string& value) override;
+  std::string PathOf(const std::string& file) override;
 };
 
 class ModuleProgramInfo : public ProgramInfo {
