@@ -14,6 +14,12 @@ constexpr const char* kRepeated = "repeated";
 
 const std::vector<std::string> kNothing;
 
+bool IsWholeRecord(const std::string& line) {
+  CountRecord record;
+  record.ParseRecord(line.c_str());
+  return record.ChecksumOk();
+}
+
 std::vector<std::string> Lines(std::FILE* file) {
   std::vector<std::string> lines;
   std::string line;
@@ -55,7 +61,8 @@ void BoxMemory::Load() {
       if (blank != std::string::npos) boxes_[serial].push_back(line.substr(blank + 1));
     } else if (head.substr(at + 1) == kRepeated) {
       repeated[serial] = true;
-    } else if (blank != std::string::npos) {
+    } else if (blank != std::string::npos && IsWholeRecord(line.substr(blank + 1))) {
+      // A note cut short is no note; the ones after it still count.
       noted[serial].emplace_back(std::atol(head.c_str() + at + 1), line.substr(blank + 1));
     }
   }
@@ -129,9 +136,23 @@ bool BoxMemory::Save(const std::map<std::string, std::vector<std::string>>& boxe
 // stored again when the box repeats it.
 bool BoxMemory::AppendNote(const std::string& text) {
   Load();
-  FileHandle file = files_.Open(Path(), "ab", /*denyWrite=*/true);
-  return file && std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
-         files_.Commit(file.get());
+  FileHandle file = files_.Open(Path(), "a+b", /*denyWrite=*/true);
+  if (!file || std::fseek(file.get(), 0, SEEK_END) != 0) return false;
+  const long before = std::ftell(file.get());
+  // A note cut short by a power cut ends without its line feed; this one starts on a line of
+  // its own.
+  const bool torn = before > 0 && (std::fseek(file.get(), -1, SEEK_END) != 0 ||
+                                   std::fgetc(file.get()) != '\n');
+  const std::string note = torn ? "\n" + text : text;
+  if (before >= 0 && std::fseek(file.get(), 0, SEEK_END) == 0 &&
+      std::fwrite(note.data(), 1, note.size(), file.get()) == note.size() &&
+      files_.Commit(file.get()))
+    return true;
+  file.reset();
+  // Part of it may be in the file (a full disk): a whole note left there would count after a
+  // restart for a line that was never stored, and a part would run into the next note.
+  if (before >= 0) files_.Truncate(Path(), before);
+  return false;
 }
 
 bool BoxMemory::NoteStoring(const std::string& serial, const std::string& line, long cacheOffset) {

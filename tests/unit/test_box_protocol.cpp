@@ -573,6 +573,22 @@ TEST_CASE("a download stopped part way: what the cache kept is not stored again"
   CHECK(restarted->Cache() == std::string(kCacheLine1) + kCacheLine2 + kCacheLine3);
 }
 
+TEST_CASE("a note cut short by a power cut does not spoil the notes after it") {
+  auto restarted = std::make_unique<LinkFixture>();
+  const std::string dir = restarted->settings.LocalDir;
+  restarted->dir.Write("quorveld.box", "0123456789abcd@0 0D 16 01 07");  // no line feed
+  {
+    LinkFixture killed;
+    killed.settings.LocalDir = dir;
+    killed.BoxWithRecords({kRecord1, kRecord2, kRecord3});
+    killed.StartDownloadExchange();
+    killed.Ticks(3);  // the serial reply and two records stored; then the program is killed
+  }
+  restarted->link.LoadBoxMemory();
+  DownloadAgain(*restarted, {kRecord1, kRecord2, kRecord3});
+  CHECK(restarted->Cache() == std::string(kCacheLine1) + kCacheLine2 + kCacheLine3);
+}
+
 // The full disk is a cache stream opened for reading, which POSIX commits and Windows does not.
 TEST_CASE("after a full disk, the records stored before it are not stored again in the run") {
   LinkFixture f;
