@@ -2,8 +2,14 @@
 """Runs one scenario file for ctest: run_scenario.py <module>  (e.g. test_upload).
 
 Exits with SKIP_EXIT_CODE, which ctest reports as skipped, when this host cannot run the
-build under test (a 32-bit build where only 64-bit programs run) or when every test in the
-file skipped itself; each reason is printed in one line."""
+build under test (a 32-bit build where only 64-bit programs run), when the build under test is
+the 64-bit one and the scenario needs the 32-bit build, or when every test in the file skipped
+itself; each reason is printed in one line.
+
+A scenario that needs the 32-bit build by its nature (a 32-bit program facing a 64-bit one, say)
+sets a module-level NEEDS_32BIT_BUILD to the reason, in a few words. Every other scenario also
+runs against the 64-bit build where the host runs 64-bit programs only."""
+import importlib
 import os
 import sys
 import unittest
@@ -14,20 +20,22 @@ from harness import WIN_BIN  # noqa: E402
 from winelib import SKIP_EXIT_CODE, program_bits, wine_mode  # noqa: E402
 
 
-def build_runs_here():
-    """None when the programs under test can run on this host, else why not."""
+def why_not_run(scenario):
+    """None when the scenario can run against the build under test on this host, else why not."""
     program = os.path.join(WIN_BIN, "quorveld.exe")
-    if os.path.exists(program) and not wine_mode().can_run(program_bits(program)):
-        return "the build under test is 32-bit; " + wine_mode().reason
-    return None
+    if not os.path.exists(program):
+        return None  # the scenario's set-up fails with the reason
+    return wine_mode().why_not_run(program_bits(program),
+                                   getattr(scenario, "NEEDS_32BIT_BUILD", None))
 
 
-def main(module):
-    reason = build_runs_here()
+def main(name):
+    scenario = importlib.import_module(name)
+    reason = why_not_run(scenario)
     if reason:
         print("skipped: " + reason)
         return SKIP_EXIT_CODE
-    suite = unittest.defaultTestLoader.loadTestsFromName(module)
+    suite = unittest.defaultTestLoader.loadTestsFromModule(scenario)
     result = unittest.TextTestRunner(verbosity=2).run(suite)
     for test, why in result.skipped:
         print("skipped: %s: %s" % (test.id(), why))

@@ -7,6 +7,8 @@ import unittest
 from harness import WIN_BIN, WIN64_BIN, program_bits
 from test_updater import INTACT, PAYLOADS, RUN_KEY, UpdaterCase, payload
 
+NEEDS_32BIT_BUILD = "the 32-bit updater facing a running 64-bit service"
+
 
 class MixedWordSizeTest(UpdaterCase):
     def test_32_bit_updater_stops_and_updates_a_running_64_bit_service(self):

@@ -26,7 +26,8 @@ class ModeTest(unittest.TestCase):
         self.assertEqual(mode.command(), [WINE64_LOADER])
         self.assertEqual(mode.environment(), {"WINELOADER": WINE64_LOADER})
         self.assertEqual(mode.describe(), "wine mode: this host cannot run 32-bit programs: the "
-                         "64-bit build is used; 32-bit scenarios are skipped")
+                         "64-bit build is used; the tests of the 32-bit build, and the scenarios "
+                         "that need it, are skipped")
         self.assertNotEqual(mode.name, decide_mode({}, lambda: None).name)
 
     def test_the_variable_chooses_64_bit_only_without_probing(self):
@@ -36,6 +37,17 @@ class ModeTest(unittest.TestCase):
             self.assertIn(CHOOSE_64_ONLY, mode.describe())
         for value in ("", "0"):
             self.assertTrue(decide_mode({CHOOSE_64_ONLY: value}, lambda: None).runs_32bit)
+
+    def test_a_scenario_runs_against_either_build_unless_it_needs_the_32_bit_one(self):
+        both = decide_mode({}, lambda: None)
+        only64 = decide_mode({}, lambda: "this host cannot run 32-bit programs")
+        for mode in (both, only64):
+            self.assertIsNone(mode.why_not_run(64))
+            self.assertEqual(mode.why_not_run(64, "a 32-bit updater facing a 64-bit service"),
+                             "needs the 32-bit build: a 32-bit updater facing a 64-bit service")
+        self.assertIsNone(both.why_not_run(32, "a 32-bit updater facing a 64-bit service"))
+        self.assertEqual(only64.why_not_run(32), "the build under test is 32-bit; "
+                         "this host cannot run 32-bit programs")
 
 
 class ProbeTest(unittest.TestCase):

@@ -61,13 +61,22 @@ class WineMode:
     def can_run(self, bits):
         return bits == 64 or self.runs_32bit
 
+    def why_not_run(self, bits, needs_32bit_build=None):
+        """None when a scenario runs here against a build of that word size, else why not.
+        needs_32bit_build: the scenario's reason for needing the 32-bit build, if it does."""
+        if not self.can_run(bits):
+            return "the build under test is 32-bit; " + self.reason
+        if bits == 64 and needs_32bit_build:
+            return "needs the 32-bit build: " + needs_32bit_build
+        return None
+
     def describe(self):
         """One line for a person: which programs run here, and why."""
         if self.runs_32bit:
             return ("wine mode: this host runs 32-bit programs: the 32-bit build (the shipped "
                     "one) is used; every scenario runs")
-        return ("wine mode: %s: the 64-bit build is used; 32-bit scenarios are skipped"
-                % self.reason)
+        return ("wine mode: %s: the 64-bit build is used; the tests of the 32-bit build, and the "
+                "scenarios that need it, are skipped" % self.reason)
 
 
 def probe_32bit_loader(loader=WINE32_LOADER):
