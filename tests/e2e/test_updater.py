@@ -122,7 +122,8 @@ class UpdaterCase(unittest.TestCase):
         return program_bits(os.path.join(WIN_BIN, "updater.exe"))
 
     # The autorun value in the updater's own registry view: a 32-bit updater's value lands
-    # under WOW6432Node ("wine reg" alone is the 32-bit tool in a prefix with 32-bit support).
+    # under WOW6432Node ("wine reg" alone is the 32-bit tool in a prefix with 32-bit support),
+    # a 64-bit updater's in the 64-bit view.
     def autorun(self):
         return self.prefix.reg_query(RUN_KEY, "QuorVel", bits=self.updater_bits())
 
@@ -148,7 +149,8 @@ class UpdaterTest(UpdaterCase):
                                           "Autorun registry key added."])
         for name in PAYLOADS:
             self.assertEqual(self.read("C:\\quorvl\\" + name), payload(name), name)
-            self.assertEqual(program_bits(self.prefix.unix_path("C:\\quorvl\\" + name)), 32)
+            self.assertEqual(program_bits(self.prefix.unix_path("C:\\quorvl\\" + name)),
+                             self.updater_bits())
         self.assertEqual(self.autorun(), r"C:\quorvl\quorveld.exe")
 
     def test_fresh_installation_answered_no(self):
