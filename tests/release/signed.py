@@ -4,8 +4,8 @@
 The unsigned release (the test before this one) says it is unsigned and carries no signature.
 Then a throw-away certificate authority issues a code-signing certificate, scripts/release
 signs a release with it into <work folder>, and every program and library in the zip must
-verify against that authority, as must the files updater.exe installs in a fresh prefix; a
-file changed after signing must fail. The certificate and the signed release stay in the work
+verify against that authority; updater.exe must carry the signed files and, where this host
+runs 32-bit programs, install them in a fresh prefix; a file changed after signing must fail. The certificate and the signed release stay in the work
 folder for the reproducibility test, which signs a second release of the same sources.
 """
 import os
@@ -172,6 +172,10 @@ def main():
             print(out)
     passed, out = verify(changed_copy(files["quorveld.exe"], work), ca)
     checks.expect(not passed, "quorveld.exe changed after signing fails the check")
+    # The updater's resources hold its payloads byte for byte, so it carries the signed files.
+    updater = read(files["updater.exe"])
+    for name in PAYLOADS:
+        checks.expect(read(files[name]) in updater, "updater.exe carries the signed " + name)
 
     outcome = install_with_updater(files["updater.exe"], template, os.path.join(work, "installed"))
     if outcome:
