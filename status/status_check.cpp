@@ -273,6 +273,8 @@ SiteStatus GatherStatus(const StatusOptions& options, Surroundings& around) {
   s.warnHours = options.warnHours;
   s.critHours = options.critHours;
   s.serviceRunning = around.serviceRunning;
+  s.programPath = around.programPath;
+  s.programVersion = around.programVersion;
   s.iniPath = options.ini.value_or(around.windowsIniPath);
 
   OpenedFile ini = around.files.OpenShared(s.iniPath);
@@ -478,6 +480,8 @@ std::string StatusText(const SiteStatus& s, const Judgement& j, const Clock& clo
   if (s.log.shutdownAt)
     service += ", the log ends with its shutdown at " + LocalText(*s.log.shutdownAt, clock);
   line("Service: " + service);
+  line("Program: " + s.programPath + ", version " +
+       (s.programVersion.empty() ? "unknown" : s.programVersion));
   const Settings& st = s.settings;
   line("Settings: " + s.iniPath + (s.iniFound ? "" : " (not found: defaults)"));
   line("  server " + st.ServerDomain + ":" + std::to_string(st.ServerPort) +
@@ -562,7 +566,9 @@ std::string StatusJson(const SiteStatus& s, const Judgement& j, const Clock& clo
   o.Text("status", kVerdictNames[static_cast<int>(j.verdict)])
       .Number("exit_code", static_cast<int>(j.verdict))
       .Text("problems", j.problems)
-      .Time("now", s.now, clock);
+      .Time("now", s.now, clock)
+      .Text("program", s.programPath)
+      .Raw("version", s.programVersion.empty() ? "null" : Quoted(s.programVersion));
   if (!s.unknownReason.empty()) return o.Done() + "\n";
   o.Flag("service_running", s.serviceRunning)
       .Decimal("warn_hours", s.warnHours)

@@ -26,11 +26,14 @@ struct Surroundings {
   bool serviceRunning = false;
   std::string windowsIniPath;    // quorveld.INI in the Windows folder, as a full path
   std::string programDirectory;  // the default storage folder, as quorveld's own folder
+  std::string programPath;       // the installed quorveld.exe
+  std::string programVersion;    // its product version (1.0.4.1), empty when none was read
 };
 
 struct SiteStatus {
   std::string unknownReason;  // set when the settings or files cannot be read
   bool serviceRunning = false;
+  std::string programPath, programVersion;
   std::string iniPath;
   bool iniFound = false;
   Settings settings;

@@ -83,9 +83,12 @@ int main(int argc, char** argv) {
   SystemClock clock;
   PrivateProfileStore profiles;
   const std::unique_ptr<StatusFiles> files = MakeSystemStatusFiles();
-  // Shipped beside quorveld.exe: its folder is quorveld's default storage folder too.
-  Surroundings around{profiles,         *files,           clock,
-                      ServiceRunning(), WindowsIniPath(), ProgramDirectory(ProgramFilePath())};
+  // Shipped beside quorveld.exe: its folder is quorveld's default storage folder too, and the
+  // quorveld.exe there is the installed program.
+  const std::string folder = ProgramDirectory(ProgramFilePath());
+  const std::string program = folder + "\\" + kProgramName;
+  Surroundings around{profiles,         *files, clock,   ServiceRunning(),
+                      WindowsIniPath(), folder, program, FileProductVersion(program)};
 
   const SiteStatus status = GatherStatus(options, around);
   Judgement judgement = Judge(status);

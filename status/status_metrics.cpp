@@ -74,6 +74,9 @@ std::string StatusMetrics(const SiteStatus& s, const Judgement& j, const Clock& 
   m.Family("quorvel_verdict",
            "The health check's exit code: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.")
       .Value(static_cast<int>(j.verdict));
+  if (!s.programVersion.empty())
+    m.Family("quorvel_build_info", "The installed quorveld.exe's version, as a label.")
+        .Value(1, Label("version", s.programVersion));
   if (!s.unknownReason.empty()) return m.Text();
 
   m.Family("quorvel_service_running", "1 when quorveld runs.").Value(s.serviceRunning ? 1 : 0);

@@ -75,6 +75,8 @@ class StatusTest(ServiceTestCase):
                                       r"box_days=0;;; upload_age_s=\d+;;; "
                                       r"download_age_s=\d+;21600;172800; ")
             self.assertIn("Service: running", out)
+            self.assertIn("\nProgram: " + INSTALL_DIR + "\\quorveld.exe, version 1.0.4.1\n",
+                          out.replace("\r\n", "\n"))
             self.assertIn("box 0123456789abcd: last download ", out)
             self.assertIn("24 records, unit cleared", out)
             self.assertRegex(out, r"last delivered upload: [\d/: ]+, box 0123456789abcd, "
@@ -83,6 +85,7 @@ class StatusTest(ServiceTestCase):
             code, _, out = self.status(env, "--json")
             facts = json.loads(out)
             self.assertEqual((code, facts["status"], facts["service_running"]), (0, "OK", True))
+            self.assertEqual(facts["version"], "1.0.4.1")
             self.assertEqual(facts["log"]["last_delivered_upload"]["serial"], "0123456789abcd")
             self.assertEqual(facts["settings"]["com_ports"], ["COM1"])
 
@@ -136,6 +139,9 @@ class StatusTest(ServiceTestCase):
             code, summary, _ = self.status(env, "--dir", r"C:\no\such\folder")
             self.assertEqual((code, summary),
                              (3, r"QUORVEL UNKNOWN - storage folder C:\no\such\folder not found"))
+            # Which version runs is seen even when nothing else can be read.
+            _, out = env.run_windows_tool([STATUS, "--json", "--dir", r"C:\no\such\folder"])
+            self.assertEqual(json.loads(out)["version"], "1.0.4.1")
             code, summary, _ = self.status(env, "--crit-hours", "soon")
             self.assertEqual((code, summary), (3, "QUORVEL UNKNOWN - --crit-hours needs a positive "
                                                   "number of hours, not 'soon'"))
@@ -235,6 +241,7 @@ class StatusTest(ServiceTestCase):
             self.assertRegex(metrics, r'quorvel_box_last_download_age_seconds\{serial='
                                       r'"0123456789abcd",port="COM1"\} \d+\n')
             self.assertIn("quorvel_oldest_waiting_day_timestamp_seconds ", metrics)
+            self.assertIn('\nquorvel_build_info{version="1.0.4.1"} 1\n', metrics)
 
 
 if __name__ == "__main__":

@@ -7,6 +7,10 @@ into other build and dist folders, minutes later: link times, build paths and fo
 would all show in the files, so equal SHA256SUMS (the zip holds the shipped files byte for
 byte, the debug files are listed too) show that neither leaks in. Two builds are the least
 that shows it; both are needed anyway, the first for the package checks.
+
+When the reference was signed, the environment names the same certificate
+(QUORVEL_SIGN_PFX, QUORVEL_SIGN_PASSWORD_FILE), and both releases take their signing time from
+the same commit: the signatures must come out the same too.
 """
 import os
 import shutil
@@ -28,6 +32,12 @@ def copy_sources(dest):
         shutil.copy2(os.path.join(ROOT, name), target)
 
 
+def commit_time():
+    """The signing time the reference took: the copy of the sources has no history."""
+    return subprocess.run(["git", "log", "-1", "--format=%ct"], cwd=ROOT, check=True,
+                          stdout=subprocess.PIPE, text=True).stdout.strip()
+
+
 def read(path):
     with open(path) as f:
         return f.read()
@@ -40,6 +50,7 @@ def main():
     copy_sources(sources)
     env = dict(os.environ, RELEASE_BUILD=os.path.join(work, "build-elsewhere"),
                DIST=os.path.join(work, "dist-elsewhere"))
+    env.setdefault("SOURCE_DATE_EPOCH", commit_time())
     subprocess.run([os.path.join(sources, "scripts", "release")], env=env, check=True)
     first = read(os.path.join(reference, "SHA256SUMS"))
     second = read(os.path.join(env["DIST"], "SHA256SUMS"))

@@ -327,7 +327,9 @@ struct Check {
                         site.fake.clock,
                         running,
                         site.dir.ServicePath() + "\\quorveld.INI",
-                        site.dir.ServicePath()};
+                        site.dir.ServicePath(),
+                        site.dir.ServicePath() + "\\quorveld.exe",
+                        version};
     return GatherStatus(options, around);
   }
   std::string Summary(const StatusOptions& options = {}) {
@@ -338,6 +340,7 @@ struct Check {
   Site& site;
   std::unique_ptr<StatusFiles> files = MakeSystemStatusFiles();
   bool running = true;
+  std::string version = "1.0.4.1";
 };
 
 }  // namespace
@@ -492,6 +495,46 @@ TEST_CASE("no OK without evidence") {
     CHECK(j.verdict == Verdict::Unknown);
     CHECK(j.problems.find("no cache at " + site.dir.ServicePath() + "\\quorveld.dat") !=
           std::string::npos);
+  }
+}
+
+TEST_CASE("the installed program's version reaches the text, the JSON and the metrics") {
+  Site site;
+  site.BoxHolds({kRecord1});
+  site.ServerAnswers(200);
+  site.Minutes(2);
+  Check check(site);
+  const auto outputs = [&](const StatusOptions& options = {}) {
+    const SiteStatus status = check.Gather(options);
+    const Judgement j = Judge(status);
+    return std::vector<std::string>{StatusText(status, j, site.fake.clock),
+                                    StatusJson(status, j, site.fake.clock),
+                                    StatusMetrics(status, j, site.fake.clock)};
+  };
+  const std::string info =
+      "# HELP quorvel_build_info The installed quorveld.exe's version, as a label.\n"
+      "# TYPE quorvel_build_info gauge\nquorvel_build_info{version=\"1.0.4.1\"} 1\n";
+
+  SUBCASE("read from quorveld.exe") {
+    const auto out = outputs();
+    CHECK(out[0].find("\nProgram: " + site.dir.ServicePath() +
+                      "\\quorveld.exe, version 1.0.4.1\n") != std::string::npos);
+    CHECK(out[1].find(",\"version\":\"1.0.4.1\",\"service_running\":true,") != std::string::npos);
+    CHECK(out[2].find(info) != std::string::npos);
+  }
+  SUBCASE("also when the site's state is unknown: an update gone wrong shows") {
+    StatusOptions options;
+    options.dir = site.dir.ServicePath() + "\\missing";
+    const auto out = outputs(options);
+    CHECK(out[1].find("\"version\":\"1.0.4.1\"}") != std::string::npos);
+    CHECK(out[2].find(info) != std::string::npos);
+  }
+  SUBCASE("none read: said so, and no build metric with an empty label") {
+    check.version.clear();
+    const auto out = outputs();
+    CHECK(out[0].find("quorveld.exe, version unknown\n") != std::string::npos);
+    CHECK(out[1].find("\"version\":null,") != std::string::npos);
+    CHECK(out[2].find("quorvel_build_info") == std::string::npos);
   }
 }
 
