@@ -22,7 +22,8 @@ Function LibraryFunction(HMODULE module, const char* name) {
                 : nullptr;
 }
 
-// Windows 8, and Windows 7 with the loader update, have it; so does the system-folder search.
+// Windows 8 and later, and Windows 7 with the loader update, have it; where it is, LoadLibraryExA
+// also knows the system-folder search.
 inline SetDefaultDllDirectoriesFunction SetDefaultDllDirectoriesOfLoader() {
   static const auto function = LibraryFunction<SetDefaultDllDirectoriesFunction>(
       GetModuleHandleA("kernel32.dll"), "SetDefaultDllDirectories");
