@@ -1,7 +1,6 @@
 #include "framework/application.h"
 
-#include <commctrl.h>
-
+#include "framework/common_controls.h"
 #include "framework/system_library.h"
 
 namespace quorvel::framework {
@@ -20,10 +19,7 @@ int Application::Main(HINSTANCE instance) {
   instance_ = instance;
   INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS |
                                                       ICC_BAR_CLASSES | ICC_WIN95_CLASSES};
-  using InitControls = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-  if (auto init = SystemFunction<InitControls>("comctl32.dll", "InitCommonControlsEx")) {
-    init(&controls);
-  }
+  InitializeCommonControls(controls);
   if (!StartUp()) return Finish(0);
   return Finish(RunMessageLoop());
 }
@@ -40,6 +36,7 @@ int Application::RunMessageLoop() {
 }  // namespace quorvel::framework
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  quorvel::framework::RestrictLibrarySearch();
   auto* app = quorvel::framework::Application::Current();
   return app ? app->Main(instance) : 1;
 }

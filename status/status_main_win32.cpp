@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/system_library.h"
 #include "service/platform/win32/win32_platform.h"
 #include "service/settings/settings.h"
 #include "status/status_check.h"
@@ -67,6 +68,7 @@ void Print(const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  quorvel::framework::RestrictLibrarySearch();
   using namespace quorvel;
   StatusOptions options;
   std::string error;

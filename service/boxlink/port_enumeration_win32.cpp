@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "framework/system_library.h"
 #include "service/boxlink/port_enumeration.h"
 
 namespace quorvel {
@@ -28,10 +29,10 @@ Fn Lookup(HMODULE module, const char* name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
 }
 
-// SETUPAPI.DLL, loaded for one enumeration.
+// SETUPAPI.DLL, loaded from the system folder for one enumeration.
 class LoadedLibrary {
  public:
-  explicit LoadedLibrary(const char* name) : module_(LoadLibraryA(name)) {}
+  explicit LoadedLibrary(const char* name) : module_(framework::LoadSystemLibrary(name)) {}
   ~LoadedLibrary() {
     if (module_) FreeLibrary(module_);
   }

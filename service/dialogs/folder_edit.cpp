@@ -6,6 +6,7 @@
 
 #include <vector>
 
+#include "framework/common_controls.h"
 #include "service/dialogs/resource_string.h"
 #include "service/resources/resource.h"
 
@@ -140,13 +141,13 @@ FolderButton::~FolderButton() {
 void FolderButton::Attach(HWND button, FolderEdit* edit) {
   hwnd_ = button;
   edit_ = edit;
-  SetWindowSubclass(hwnd_, &FolderButton::Procedure, kSubclassId,
-                    reinterpret_cast<DWORD_PTR>(this));
+  framework::SubclassWindow(hwnd_, &FolderButton::Procedure, kSubclassId,
+                            reinterpret_cast<DWORD_PTR>(this));
 }
 
 void FolderButton::Detach() {
   if (!hwnd_) return;
-  RemoveWindowSubclass(hwnd_, &FolderButton::Procedure, kSubclassId);
+  framework::RemoveSubclass(hwnd_, &FolderButton::Procedure, kSubclassId);
   if (tooltip_) DestroyWindow(tooltip_);
   tooltip_ = nullptr;
   hwnd_ = nullptr;
@@ -195,7 +196,7 @@ LRESULT CALLBACK FolderButton::Procedure(HWND hwnd, UINT message, WPARAM wParam,
   } else if (message == WM_NCDESTROY) {
     button->Detach();
   }
-  return DefSubclassProc(hwnd, message, wParam, lParam);
+  return framework::DefaultSubclassProcedure(hwnd, message, wParam, lParam);
 }
 
 FolderEdit::~FolderEdit() {
@@ -209,14 +210,15 @@ bool FolderEdit::Attach(HWND dialog, int controlId, int flags, const std::string
   HWND edit = GetDlgItem(dialog, controlId);
   if (!edit) return false;
   hwnd_ = edit;
-  SetWindowSubclass(hwnd_, &FolderEdit::Procedure, kSubclassId, reinterpret_cast<DWORD_PTR>(this));
+  framework::SubclassWindow(hwnd_, &FolderEdit::Procedure, kSubclassId,
+                            reinterpret_cast<DWORD_PTR>(this));
   CreateButton();
   return true;
 }
 
 void FolderEdit::Detach() {
   if (!hwnd_) return;
-  RemoveWindowSubclass(hwnd_, &FolderEdit::Procedure, kSubclassId);
+  framework::RemoveSubclass(hwnd_, &FolderEdit::Procedure, kSubclassId);
   hwnd_ = nullptr;
 }
 
@@ -291,7 +293,7 @@ LRESULT CALLBACK FolderEdit::Procedure(HWND hwnd, UINT message, WPARAM wParam, L
   } else if (message == WM_NCDESTROY) {
     edit->Detach();
   }
-  return DefSubclassProc(hwnd, message, wParam, lParam);
+  return framework::DefaultSubclassProcedure(hwnd, message, wParam, lParam);
 }
 
 }  // namespace quorvel

@@ -4,7 +4,31 @@
 
 #include <vector>
 
+#include "framework/system_library.h"
+
 namespace quorvel {
+namespace {
+
+// VERSION.dll, loaded from the system folder on first use and kept for the program's life.
+struct VersionFunctions {
+  decltype(&GetFileVersionInfoSizeA) getFileVersionInfoSize;
+  decltype(&GetFileVersionInfoA) getFileVersionInfo;
+  decltype(&VerQueryValueA) verQueryValue;
+};
+
+const VersionFunctions& Version() {
+  static const VersionFunctions functions = [] {
+    using framework::LibraryFunction;
+    const HMODULE module = framework::LoadSystemLibrary("version.dll");
+    return VersionFunctions{
+        LibraryFunction<decltype(&GetFileVersionInfoSizeA)>(module, "GetFileVersionInfoSizeA"),
+        LibraryFunction<decltype(&GetFileVersionInfoA)>(module, "GetFileVersionInfoA"),
+        LibraryFunction<decltype(&VerQueryValueA)>(module, "VerQueryValueA")};
+  }();
+  return functions;
+}
+
+}  // namespace
 
 CalendarTime SystemClock::Now() const { return _time64(nullptr); }
 
@@ -70,14 +94,16 @@ std::string ProgramFilePath() {
 }
 
 std::string FileProductVersion(const std::string& path) {
+  const VersionFunctions& api = Version();
+  if (!api.getFileVersionInfoSize || !api.getFileVersionInfo || !api.verQueryValue) return {};
   DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  const DWORD size = api.getFileVersionInfoSize(path.c_str(), &ignored);
   if (size == 0) return {};
   std::vector<char> block(size);
   VS_FIXEDFILEINFO* info = nullptr;
   UINT infoSize = 0;
-  if (!GetFileVersionInfoA(path.c_str(), 0, size, block.data()) ||
-      !VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&info), &infoSize) || !info)
+  if (!api.getFileVersionInfo(path.c_str(), 0, size, block.data()) ||
+      !api.verQueryValue(block.data(), "\\", reinterpret_cast<void**>(&info), &infoSize) || !info)
     return {};
   char text[64];
   std::snprintf(text, sizeof text, "%lu.%lu.%lu.%lu",

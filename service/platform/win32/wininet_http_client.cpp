@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "framework/system_library.h"
 #include "service/platform/internet_errors.h"
 
 namespace quorvel {
@@ -22,8 +23,42 @@ constexpr DWORD kDiagnosticFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE
                                    INTERNET_FLAG_NO_AUTH | INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS |
                                    INTERNET_FLAG_NO_UI | INTERNET_FLAG_PRAGMA_NOCACHE;
 
+// WinINet, loaded from the system folder on first use and kept for the program's life.
+struct WinInetFunctions {
+  decltype(&InternetOpenA) internetOpen;
+  decltype(&InternetConnectA) internetConnect;
+  decltype(&HttpOpenRequestA) httpOpenRequest;
+  decltype(&InternetSetOptionA) internetSetOption;
+  decltype(&HttpSendRequestA) httpSendRequest;
+  decltype(&HttpQueryInfoA) httpQueryInfo;
+  decltype(&InternetReadFile) internetReadFile;
+  decltype(&InternetCloseHandle) internetCloseHandle;
+
+  bool Complete() const {
+    return internetOpen && internetConnect && httpOpenRequest && internetSetOption &&
+           httpSendRequest && httpQueryInfo && internetReadFile && internetCloseHandle;
+  }
+};
+
+const WinInetFunctions& WinInet() {
+  static const WinInetFunctions functions = [] {
+    using framework::LibraryFunction;
+    const HMODULE module = framework::LoadSystemLibrary("wininet.dll");
+    return WinInetFunctions{
+        LibraryFunction<decltype(&InternetOpenA)>(module, "InternetOpenA"),
+        LibraryFunction<decltype(&InternetConnectA)>(module, "InternetConnectA"),
+        LibraryFunction<decltype(&HttpOpenRequestA)>(module, "HttpOpenRequestA"),
+        LibraryFunction<decltype(&InternetSetOptionA)>(module, "InternetSetOptionA"),
+        LibraryFunction<decltype(&HttpSendRequestA)>(module, "HttpSendRequestA"),
+        LibraryFunction<decltype(&HttpQueryInfoA)>(module, "HttpQueryInfoA"),
+        LibraryFunction<decltype(&InternetReadFile)>(module, "InternetReadFile"),
+        LibraryFunction<decltype(&InternetCloseHandle)>(module, "InternetCloseHandle")};
+  }();
+  return functions;
+}
+
 struct HandleCloser {
-  void operator()(HINTERNET handle) const { InternetCloseHandle(handle); }
+  void operator()(HINTERNET handle) const { WinInet().internetCloseHandle(handle); }
 };
 using InternetHandle = std::unique_ptr<void, HandleCloser>;
 
@@ -72,7 +107,7 @@ void SetTimeouts(HINTERNET request) {
   DWORD ms = kTimeoutMs;
   for (const DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
                              INTERNET_OPTION_RECEIVE_TIMEOUT})
-    InternetSetOptionA(request, option, &ms, sizeof ms);
+    WinInet().internetSetOption(request, option, &ms, sizeof ms);
 }
 
 enum class BodyEnd { Complete, Capped, BrokeOff };
@@ -86,7 +121,7 @@ BodyEnd ReadBody(HINTERNET request, std::string& body) {
     if (room == 0) return BodyEnd::Capped;
     DWORD read = 0;
     const auto wanted = static_cast<DWORD>(room < sizeof buffer ? room : sizeof buffer);
-    if (!InternetReadFile(request, buffer, wanted, &read)) return BodyEnd::BrokeOff;
+    if (!WinInet().internetReadFile(request, buffer, wanted, &read)) return BodyEnd::BrokeOff;
     if (read == 0) return BodyEnd::Complete;
     body.append(buffer, read);
   }
@@ -96,27 +131,32 @@ class WinInetHttpClient : public HttpClient {
  public:
   HttpResponse Get(const HttpRequest& request, const std::function<void()>& beforeSend) override {
     using Outcome = HttpResponse::Outcome;
-    const InternetHandle session(InternetOpenA(
+    const WinInetFunctions& api = WinInet();
+    if (!api.Complete()) {
+      SetLastError(ERROR_MOD_NOT_FOUND);
+      return Failure(Outcome::OpenFailed, request);
+    }
+    const InternetHandle session(api.internetOpen(
         kAgent, request.direct ? INTERNET_OPEN_TYPE_DIRECT : INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
         nullptr, 0));
     if (!session) return Failure(Outcome::OpenFailed, request);
-    const InternetHandle connection(InternetConnectA(session.get(), request.host.c_str(),
-                                                     request.port, nullptr, nullptr,
-                                                     INTERNET_SERVICE_HTTP, 0, kContext));
+    const InternetHandle connection(api.internetConnect(session.get(), request.host.c_str(),
+                                                        request.port, nullptr, nullptr,
+                                                        INTERNET_SERVICE_HTTP, 0, kContext));
     if (!connection) return Failure(Outcome::OpenFailed, request);
-    const InternetHandle file(HttpOpenRequestA(connection.get(), "GET", request.object.c_str(),
-                                               nullptr, nullptr, nullptr, RequestFlags(request),
-                                               kContext));
+    const InternetHandle file(api.httpOpenRequest(connection.get(), "GET", request.object.c_str(),
+                                                  nullptr, nullptr, nullptr, RequestFlags(request),
+                                                  kContext));
     if (!file) return Failure(Outcome::OpenFailed, request);
     SetTimeouts(file.get());
 
     if (beforeSend) beforeSend();
-    if (!HttpSendRequestA(file.get(), nullptr, 0, nullptr, 0))
+    if (!api.httpSendRequest(file.get(), nullptr, 0, nullptr, 0))
       return Failure(Outcome::SendFailed, request);
     DWORD status = 0;
     DWORD size = sizeof status;
-    if (!HttpQueryInfoA(file.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
-                        nullptr))
+    if (!api.httpQueryInfo(file.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                           &size, nullptr))
       return Failure(Outcome::SendFailed, request);
 
     HttpResponse response;
