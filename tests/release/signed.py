@@ -5,8 +5,9 @@ The unsigned release (the test before this one) says it is unsigned and carries 
 Then a throw-away certificate authority issues a code-signing certificate, scripts/release
 signs a release with it into <work folder>, and every program and library in the zip must
 verify against that authority; updater.exe must carry the signed files and, where this host
-runs 32-bit programs, install them in a fresh prefix; a file changed after signing must fail. The certificate and the signed release stay in the work
-folder for the reproducibility test, which signs a second release of the same sources.
+runs 32-bit programs, install them in a fresh prefix; a file changed after signing must fail.
+The certificate and the signed release stay in the work folder for the reproducibility test,
+which signs a second release of the same sources.
 """
 import os
 import re
@@ -167,7 +168,8 @@ def main():
                   "the zip holds every program and library: %s" % sorted(files))
     for name, path in sorted(files.items()):
         passed, out = verify(path, ca)
-        checks.expect(passed and re.search(r"Message digest algorithm\s*: SHA256", out), "%s verifies against the test authority" % name)
+        sha256 = re.search(r"Message digest algorithm\s*: SHA256", out)
+        checks.expect(passed and sha256, "%s verifies against the test authority" % name)
         if not passed:
             print(out)
     passed, out = verify(changed_copy(files["quorveld.exe"], work), ca)
