@@ -113,6 +113,33 @@ void RecoverFiles(PayloadDisk& disk, const std::vector<std::string>& paths) {
   }
 }
 
+// The installation files of `target` that `files` leaves in place: an earlier updater wrote
+// them with the rights they took from the folder.
+std::vector<std::string> FilesLeftInPlace(PayloadDisk& disk, const std::string& target,
+                                          const std::vector<std::string>& written) {
+  std::vector<std::string> left;
+  for (const std::string& path : PathsOf(target, kInstallationFiles)) {
+    bool isWritten = false;
+    for (const std::string& other : written) isWritten = isWritten || other == path;
+    if (!isWritten && disk.Exists(path)) left.push_back(path);
+  }
+  return left;
+}
+
+bool SecureFilesLeftInPlace(PayloadDisk& disk, const std::string& target,
+                            const std::vector<std::string>& written) {
+  for (const std::string& path : FilesLeftInPlace(disk, target, written)) {
+    if (!disk.SecureProgramFile(path)) return false;
+  }
+  return true;
+}
+
+// A program in a drive's root, or with no folder at all: the rights of its folder would reach
+// everything on the drive.
+bool InDriveRoot(const std::string& target) {
+  return SplitPath(target).directory.size() <= 1;
+}
+
 std::uint32_t LittleEndian(const std::string& bytes, std::size_t at, std::size_t size) {
   std::uint32_t value = 0;
   for (std::size_t i = size; i-- > 0;) {
@@ -159,8 +186,11 @@ bool WritePayloadSet(PayloadDisk& disk, const std::string& target,
     if (!disk.HasPayload(files[i].id)) return false;
     if (!FitsPathLimit(StagedPathFor(paths[i]))) return false;
   }
-  if (disk.MakeDirectory(DirectoryOf(target)) == DirectoryResult::Failed) return false;
+  if (InDriveRoot(target)) return false;
+  const std::string directory = DirectoryOf(target);
+  if (disk.MakeDirectory(directory) == DirectoryResult::Failed) return false;
   RecoverInterruptedSet(disk, target);
+  if (!disk.SecureFolder(directory)) return false;
   if (!StageFiles(disk, paths, files)) {
     RemoveTemporaries(disk, paths);
     return false;
@@ -168,6 +198,10 @@ bool WritePayloadSet(PayloadDisk& disk, const std::string& target,
   const std::size_t swapped = SwapFiles(disk, paths);
   if (swapped < paths.size()) {
     RollBack(disk, paths, swapped);
+    return false;
+  }
+  if (!SecureFilesLeftInPlace(disk, target, paths)) {
+    RollBack(disk, paths, paths.size());
     return false;
   }
   for (const std::string& path : paths) disk.Remove(BackupPathFor(path));

@@ -21,6 +21,8 @@ class ResourcePayloadDisk : public PayloadDisk {
  public:
   bool HasPayload(int id) override;
   DirectoryResult MakeDirectory(const std::string& path) override;
+  bool SecureFolder(const std::string& directory) override;
+  bool SecureProgramFile(const std::string& path) override;
   bool WritePayload(const std::string& path, int id) override;
   bool CopyCommitted(const std::string& source, const std::string& target) override;
   bool Replace(const std::string& source, const std::string& target) override;
