@@ -96,9 +96,11 @@ std::string WithoutTrailingSeparator(const std::string& directory) {
 }
 
 // A new file at `path` with the program files' rights from its first moment, open for
-// writing with no sharing. Whatever was at `path` is removed first: a file someone else made
-// keeps its own rights when it is opened again, and its maker may still hold it open.
+// writing with no sharing. Whatever was at `path` is removed first, read-only or not: a file
+// someone else made keeps its own rights when it is opened again, and its maker may still hold
+// it open.
 HANDLE CreateProgramFile(const std::string& path, DWORD flags) {
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   DeleteFileA(path.c_str());
   SecurityDescriptor descriptor(AccessListSddl(ProgramFileRights()));
   SECURITY_ATTRIBUTES* attributes = descriptor.Attributes();
