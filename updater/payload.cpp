@@ -86,12 +86,16 @@ void RemoveTemporaries(PayloadDisk& disk, const std::vector<std::string>& paths)
 
 // Puts the old files of the first `swapped` paths back and removes every temporary file. When
 // an old file cannot be put back, every temporary file stays: the next run sees an unfinished
-// set and rolls it back again.
+// set and rolls it back again. Users may create files in the folder: a copy that a user made,
+// or could have changed, is never made the program; it is removed with the rest.
 void RollBack(PayloadDisk& disk, const std::vector<std::string>& paths, std::size_t swapped) {
   bool allBack = true;
   for (std::size_t i = 0; i < swapped; ++i) {
     const std::string backup = BackupPathFor(paths[i]);
-    if (disk.Exists(backup) && !disk.Replace(backup, paths[i])) allBack = false;
+    if (disk.Exists(backup) && disk.OnlyAdministrationMayChange(backup) &&
+        !disk.Replace(backup, paths[i])) {
+      allBack = false;
+    }
   }
   if (allBack) RemoveTemporaries(disk, paths);
 }

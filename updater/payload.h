@@ -46,6 +46,10 @@ class PayloadDisk {
   virtual bool Replace(const std::string& source, const std::string& target) = 0;
   // True when a file (not a folder) is at `path`.
   virtual bool Exists(const std::string& path) = 0;
+  // True when the file at `path` is owned by the administration (the system account, the
+  // administrators or the updater's own account) and no one else may change it: a copy an
+  // updater made, not one a user made or could have changed since.
+  virtual bool OnlyAdministrationMayChange(const std::string& path) = 0;
   // Deletes `path` if it is there.
   virtual void Remove(const std::string& path) = 0;
   virtual void ClearReadOnly(const std::string& path) = 0;

@@ -27,6 +27,7 @@ class ResourcePayloadDisk : public PayloadDisk {
   bool CopyCommitted(const std::string& source, const std::string& target) override;
   bool Replace(const std::string& source, const std::string& target) override;
   bool Exists(const std::string& path) override;
+  bool OnlyAdministrationMayChange(const std::string& path) override;
   void Remove(const std::string& path) override;
   void ClearReadOnly(const std::string& path) override;
   void Pause(unsigned milliseconds) override { Sleep(milliseconds); }

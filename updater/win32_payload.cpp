@@ -2,6 +2,7 @@
 #include <sddl.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "updater/crc32.h"
 #include "updater/rights.h"
@@ -108,6 +109,72 @@ HANDLE CreateProgramFile(const std::string& path, DWORD flags) {
   return CreateFileA(path.c_str(), GENERIC_WRITE, 0, attributes, CREATE_NEW, flags, nullptr);
 }
 
+// The accounts of the administration: the system account, the administrators and the account
+// the updater runs as (which the manifest makes an administrator).
+class Administration {
+ public:
+  Administration() {
+    ConvertStringSidToSidA(kSystem, &system_);
+    ConvertStringSidToSidA(kAdministrators, &administrators_);
+    HANDLE token = nullptr;
+    DWORD size = 0;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+      GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+      user_.resize(size);
+      if (size && !GetTokenInformation(token, TokenUser, user_.data(), size, &size)) {
+        user_.clear();
+      }
+      CloseHandle(token);
+    }
+  }
+  ~Administration() {
+    LocalFree(system_);
+    LocalFree(administrators_);
+  }
+  Administration(const Administration&) = delete;
+  Administration& operator=(const Administration&) = delete;
+
+  bool Includes(PSID account) const {
+    if (!account || !IsValidSid(account)) return false;
+    if ((system_ && EqualSid(account, system_)) ||
+        (administrators_ && EqualSid(account, administrators_))) {
+      return true;
+    }
+    const auto* user = reinterpret_cast<const TOKEN_USER*>(user_.data());
+    return !user_.empty() && EqualSid(account, user->User.Sid);
+  }
+
+ private:
+  PSID system_ = nullptr;
+  PSID administrators_ = nullptr;
+  std::vector<BYTE> user_;
+};
+
+// Rights that change a file's content, its rights or its owner.
+constexpr ACCESS_MASK kChanges =
+    FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+// True when every entry that allows changes names the administration. A missing list allows
+// everyone everything; an entry of a kind not known here counts as allowing.
+bool OnlyAdministrationAllowedChanges(const Administration& administration, PACL list) {
+  if (!list) return false;
+  for (WORD i = 0; i < list->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!GetAce(list, i, &entry)) return false;
+    const auto* header = static_cast<const ACE_HEADER*>(entry);
+    if (header->AceType == ACCESS_DENIED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE)) {
+      continue;
+    }
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;
+    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+    if ((allowed->Mask & kChanges) &&
+        !administration.Includes(const_cast<DWORD*>(&allowed->SidStart))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::uint32_t ComputePayloadCrc(int id) {
@@ -201,6 +268,23 @@ bool ResourcePayloadDisk::Replace(const std::string& source, const std::string& 
   // read-only.
   return MoveFileExA(source.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool ResourcePayloadDisk::OnlyAdministrationMayChange(const std::string& path) {
+  PSID owner = nullptr;
+  PACL list = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  std::string name = path;
+  if (GetNamedSecurityInfoA(&name[0], SE_FILE_OBJECT,
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                            nullptr, &list, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const Administration administration;
+  const bool only = administration.Includes(owner) &&
+                    OnlyAdministrationAllowedChanges(administration, list);
+  LocalFree(descriptor);
+  return only;
 }
 
 void ResourcePayloadDisk::Remove(const std::string& path) {

@@ -170,6 +170,24 @@ class UpdateRightsTest(UnattendedCase, RightsChecks):
         self.assert_no_program_created_otherwise(trace, folder)
 
 
+    def test_a_copy_a_user_could_change_is_never_made_the_program(self):
+        folder = r"C:\quorvl"
+        old = payload("quorveld.exe") + b"\0old copy\0" * 8
+        self.place(folder + r"\quorveld.exe", old)
+        for name in PAYLOADS[1:]:
+            self.place(folder + "\\" + name, b"old library")
+        # What a user may leave in the folder: a copy everyone may write (Wine reports the
+        # Unix mode as the file's rights), and a staged file that makes it look like the
+        # remains of a run cut short.
+        os.chmod(self.place(folder + r"\quorveld.exe.old", b"planted program"), 0o666)
+        self.place(folder + r"\quorveld.exe.new", b"planted")
+        # A library held open: the update fails and puts the old files back.
+        self.start(r"C:\tools\fake_service.exe", "hold", folder + r"\CDRVDL32.DLL")
+        self.assertTrue(wait_for(lambda: self.holds_open(folder + r"\CDRVDL32.DLL"), 30))
+        self.assertEqual(self.run_updater("/quiet", r"/log=C:\update.log"), 1)
+        self.assertEqual(self.read(folder + r"\quorveld.exe"), old)
+
+
 class NotInstalled(ServiceEnv):
     """A site where the updater installs the service."""
 

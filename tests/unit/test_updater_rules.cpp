@@ -83,6 +83,7 @@ class FakePayloadDisk : public PayloadDisk {
     return !refusesRights.count(path);
   }
   bool WritePayload(const std::string& path, int id) override {
+    madeByUser.erase(path);
     const std::string payload = PayloadOf(id);
     files[path] = payload.substr(0, 5);
     Step("write " + path + " " + std::to_string(id));
@@ -91,6 +92,7 @@ class FakePayloadDisk : public PayloadDisk {
     return fits;
   }
   bool CopyCommitted(const std::string& source, const std::string& target) override {
+    madeByUser.erase(target);
     files[target] = files[source].substr(0, 3);
     Step("copy " + source + " to " + target);
     files[target] = files[source];
@@ -104,6 +106,9 @@ class FakePayloadDisk : public PayloadDisk {
     return true;
   }
   bool Exists(const std::string& path) override { return files.count(path) != 0; }
+  bool OnlyAdministrationMayChange(const std::string& path) override {
+    return !madeByUser.count(path);
+  }
   void Remove(const std::string& path) override {
     Step("remove " + path);
     files.erase(path);
@@ -144,6 +149,7 @@ class FakePayloadDisk : public PayloadDisk {
   int cutAt = -1;
   std::set<std::string> readOnly;
   std::set<std::string> refusesRights;
+  std::set<std::string> madeByUser;  // made by a user, and so never trusted
   DirectoryResult directoryResult = DirectoryResult::AlreadyExists;
   std::map<std::string, std::string> files;
   std::map<int, std::string> payloads;
@@ -253,6 +259,28 @@ TEST_CASE("a set is swapped in whole or rolled back") {
                   {kHigh + ".new", "new"},      {kLow + ".old", "old lo"}};
     RecoverInterruptedSet(disk, kTarget);
     CHECK(disk.files == Files{{kTarget, "old program"}, {kHigh, "old high"}, {kLow, "old lo"}});
+  }
+  SUBCASE("copies a user planted are never put back as the program, only removed") {
+    disk.files = old;
+    disk.files[kBackup] = "planted program";
+    disk.files[kTemporary] = "planted";
+    disk.madeByUser = {kBackup, kTemporary};
+    RecoverInterruptedSet(disk, kTarget);
+    CHECK(disk.files == old);
+  }
+  SUBCASE("a failed set after planted copies puts back the updater's own copies") {
+    class HeldLibrary : public FakePayloadDisk {
+     public:
+      bool Replace(const std::string& source, const std::string& target) override {
+        if (target == kLow) return Step("replace " + target), false;
+        return FakePayloadDisk::Replace(source, target);
+      }
+    } held;
+    held.files = old;
+    held.files[kBackup] = "planted program";
+    held.madeByUser = {kBackup};
+    CHECK_FALSE(WritePayloadSet(held, kTarget, kInstallationFiles));
+    CHECK(held.files == old);
   }
   SUBCASE("a set whose swaps were all made only loses its copies") {
     disk.files = {{kTarget, "new payload 130"}, {kBackup, "old program"}};

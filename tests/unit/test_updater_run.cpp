@@ -420,6 +420,7 @@ class FullDisk : public PayloadDisk {
     return true;
   }
   bool Exists(const std::string& path) override { return files.count(path) != 0; }
+  bool OnlyAdministrationMayChange(const std::string&) override { return true; }
   void Remove(const std::string& path) override { files.erase(path); }
   void ClearReadOnly(const std::string&) override {}
   void Pause(unsigned) override {}
