@@ -3,7 +3,7 @@ reads what the updater asks for: with WINEDEBUG=+server the Wine server prints e
 and create_file and set_security_object carry the security descriptor. A fresh installation
 and an update of an installation made with default rights are traced (the traces stay in the
 test output); after the installation the service downloads, uploads and trims with its LocalDir
-in the program's folder."""
+in the program's folder. A copy planted by a user is never put back as the program."""
 import os
 import re
 import shutil
