@@ -84,18 +84,28 @@ void RemoveTemporaries(PayloadDisk& disk, const std::vector<std::string>& paths)
   }
 }
 
+// Where the copies ("quorveld.exe.old") come from.
+enum class Copies {
+  ThisRun,      // made by this run with the programs' rights: nobody else may have changed them
+  EarlierRun,   // found in the folder, where users may create files too
+};
+
+// Users may create files in the folder: a copy found there is put back only when it is the
+// administration's own.
+bool MayPutBack(PayloadDisk& disk, const std::string& backup, Copies copies) {
+  return disk.Exists(backup) &&
+         (copies == Copies::ThisRun || disk.OnlyAdministrationMayChange(backup));
+}
+
 // Puts the old files of the first `swapped` paths back and removes every temporary file. When
 // an old file cannot be put back, every temporary file stays: the next run sees an unfinished
-// set and rolls it back again. Users may create files in the folder: a copy that a user made,
-// or could have changed, is never made the program; it is removed with the rest.
-void RollBack(PayloadDisk& disk, const std::vector<std::string>& paths, std::size_t swapped) {
+// set and rolls it back again. A copy that may not be put back is removed with the rest.
+void RollBack(PayloadDisk& disk, const std::vector<std::string>& paths, std::size_t swapped,
+              Copies copies) {
   bool allBack = true;
   for (std::size_t i = 0; i < swapped; ++i) {
     const std::string backup = BackupPathFor(paths[i]);
-    if (disk.Exists(backup) && disk.OnlyAdministrationMayChange(backup) &&
-        !disk.Replace(backup, paths[i])) {
-      allBack = false;
-    }
+    if (MayPutBack(disk, backup, copies) && !disk.Replace(backup, paths[i])) allBack = false;
   }
   if (allBack) RemoveTemporaries(disk, paths);
 }
@@ -109,7 +119,7 @@ void RecoverFiles(PayloadDisk& disk, const std::vector<std::string>& paths) {
   if (staged) {
     // Which swaps were made is not known; putting back an old file that was never swapped out
     // changes nothing.
-    RollBack(disk, paths, paths.size());
+    RollBack(disk, paths, paths.size(), Copies::EarlierRun);
     return;
   }
   for (const std::string& path : paths) {
@@ -201,11 +211,11 @@ bool WritePayloadSet(PayloadDisk& disk, const std::string& target,
   }
   const std::size_t swapped = SwapFiles(disk, paths);
   if (swapped < paths.size()) {
-    RollBack(disk, paths, swapped);
+    RollBack(disk, paths, swapped, Copies::ThisRun);
     return false;
   }
   if (!SecureFilesLeftInPlace(disk, target, paths)) {
-    RollBack(disk, paths, paths.size());
+    RollBack(disk, paths, paths.size(), Copies::ThisRun);
     return false;
   }
   for (const std::string& path : paths) disk.Remove(BackupPathFor(path));

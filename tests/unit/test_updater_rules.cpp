@@ -107,7 +107,7 @@ class FakePayloadDisk : public PayloadDisk {
   }
   bool Exists(const std::string& path) override { return files.count(path) != 0; }
   bool OnlyAdministrationMayChange(const std::string& path) override {
-    return !madeByUser.count(path);
+    return !vouchesForNone && !madeByUser.count(path);
   }
   void Remove(const std::string& path) override {
     Step("remove " + path);
@@ -150,6 +150,7 @@ class FakePayloadDisk : public PayloadDisk {
   std::set<std::string> readOnly;
   std::set<std::string> refusesRights;
   std::set<std::string> madeByUser;  // made by a user, and so never trusted
+  bool vouchesForNone = false;       // whose maker cannot be learnt
   DirectoryResult directoryResult = DirectoryResult::AlreadyExists;
   std::map<std::string, std::string> files;
   std::map<int, std::string> payloads;
@@ -281,6 +282,12 @@ TEST_CASE("a set is swapped in whole or rolled back") {
     held.madeByUser = {kBackup};
     CHECK_FALSE(WritePayloadSet(held, kTarget, kInstallationFiles));
     CHECK(held.files == old);
+    SUBCASE("also where the disk cannot tell who made a file") {
+      held.files = old;
+      held.vouchesForNone = true;
+      CHECK_FALSE(WritePayloadSet(held, kTarget, kInstallationFiles));
+      CHECK(held.files == old);
+    }
   }
   SUBCASE("a set whose swaps were all made only loses its copies") {
     disk.files = {{kTarget, "new payload 130"}, {kBackup, "old program"}};
