@@ -84,14 +84,28 @@ void RemoveTemporaries(PayloadDisk& disk, const std::vector<std::string>& paths)
   }
 }
 
+// Where the copies ("quorveld.exe.old") come from.
+enum class Copies {
+  ThisRun,      // made by this run with the programs' rights: nobody else may have changed them
+  EarlierRun,   // found in the folder, where users may create files too
+};
+
+// Users may create files in the folder: a copy found there is put back only when it is the
+// administration's own.
+bool MayPutBack(PayloadDisk& disk, const std::string& backup, Copies copies) {
+  return disk.Exists(backup) &&
+         (copies == Copies::ThisRun || disk.OnlyAdministrationMayChange(backup));
+}
+
 // Puts the old files of the first `swapped` paths back and removes every temporary file. When
 // an old file cannot be put back, every temporary file stays: the next run sees an unfinished
-// set and rolls it back again.
-void RollBack(PayloadDisk& disk, const std::vector<std::string>& paths, std::size_t swapped) {
+// set and rolls it back again. A copy that may not be put back is removed with the rest.
+void RollBack(PayloadDisk& disk, const std::vector<std::string>& paths, std::size_t swapped,
+              Copies copies) {
   bool allBack = true;
   for (std::size_t i = 0; i < swapped; ++i) {
     const std::string backup = BackupPathFor(paths[i]);
-    if (disk.Exists(backup) && !disk.Replace(backup, paths[i])) allBack = false;
+    if (MayPutBack(disk, backup, copies) && !disk.Replace(backup, paths[i])) allBack = false;
   }
   if (allBack) RemoveTemporaries(disk, paths);
 }
@@ -105,12 +119,39 @@ void RecoverFiles(PayloadDisk& disk, const std::vector<std::string>& paths) {
   if (staged) {
     // Which swaps were made is not known; putting back an old file that was never swapped out
     // changes nothing.
-    RollBack(disk, paths, paths.size());
+    RollBack(disk, paths, paths.size(), Copies::EarlierRun);
     return;
   }
   for (const std::string& path : paths) {
     if (disk.Exists(BackupPathFor(path))) disk.Remove(BackupPathFor(path));
   }
+}
+
+// The installation files of `target` that `files` leaves in place: an earlier updater wrote
+// them with the rights they took from the folder.
+std::vector<std::string> FilesLeftInPlace(PayloadDisk& disk, const std::string& target,
+                                          const std::vector<std::string>& written) {
+  std::vector<std::string> left;
+  for (const std::string& path : PathsOf(target, kInstallationFiles)) {
+    bool isWritten = false;
+    for (const std::string& other : written) isWritten = isWritten || other == path;
+    if (!isWritten && disk.Exists(path)) left.push_back(path);
+  }
+  return left;
+}
+
+bool SecureFilesLeftInPlace(PayloadDisk& disk, const std::string& target,
+                            const std::vector<std::string>& written) {
+  for (const std::string& path : FilesLeftInPlace(disk, target, written)) {
+    if (!disk.SecureProgramFile(path)) return false;
+  }
+  return true;
+}
+
+// A program in a drive's root, or with no folder at all: the rights of its folder would reach
+// everything on the drive.
+bool InDriveRoot(const std::string& target) {
+  return SplitPath(target).directory.size() <= 1;
 }
 
 std::uint32_t LittleEndian(const std::string& bytes, std::size_t at, std::size_t size) {
@@ -159,15 +200,22 @@ bool WritePayloadSet(PayloadDisk& disk, const std::string& target,
     if (!disk.HasPayload(files[i].id)) return false;
     if (!FitsPathLimit(StagedPathFor(paths[i]))) return false;
   }
-  if (disk.MakeDirectory(DirectoryOf(target)) == DirectoryResult::Failed) return false;
+  if (InDriveRoot(target)) return false;
+  const std::string directory = DirectoryOf(target);
+  if (disk.MakeDirectory(directory) == DirectoryResult::Failed) return false;
   RecoverInterruptedSet(disk, target);
+  if (!disk.SecureFolder(directory)) return false;
   if (!StageFiles(disk, paths, files)) {
     RemoveTemporaries(disk, paths);
     return false;
   }
   const std::size_t swapped = SwapFiles(disk, paths);
   if (swapped < paths.size()) {
-    RollBack(disk, paths, swapped);
+    RollBack(disk, paths, swapped, Copies::ThisRun);
+    return false;
+  }
+  if (!SecureFilesLeftInPlace(disk, target, paths)) {
+    RollBack(disk, paths, paths.size(), Copies::ThisRun);
     return false;
   }
   for (const std::string& path : paths) disk.Remove(BackupPathFor(path));

@@ -21,10 +21,13 @@ class ResourcePayloadDisk : public PayloadDisk {
  public:
   bool HasPayload(int id) override;
   DirectoryResult MakeDirectory(const std::string& path) override;
+  bool SecureFolder(const std::string& directory) override;
+  bool SecureProgramFile(const std::string& path) override;
   bool WritePayload(const std::string& path, int id) override;
   bool CopyCommitted(const std::string& source, const std::string& target) override;
   bool Replace(const std::string& source, const std::string& target) override;
   bool Exists(const std::string& path) override;
+  bool OnlyAdministrationMayChange(const std::string& path) override;
   void Remove(const std::string& path) override;
   void ClearReadOnly(const std::string& path) override;
   void Pause(unsigned milliseconds) override { Sleep(milliseconds); }

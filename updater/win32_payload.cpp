@@ -1,6 +1,11 @@
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <algorithm>
+#include <vector>
 
 #include "updater/crc32.h"
+#include "updater/rights.h"
 #include "updater/win32_adapters.h"
 
 namespace quorvel::updater {
@@ -24,6 +29,152 @@ ResourceBytes OwnResource(int id, const char* type) {
 constexpr char kPayloadType[] = "EXE";
 constexpr char kCheckLineType[] = "crc32";
 
+// A security descriptor made from SDDL text; empty when the text was refused.
+class SecurityDescriptor {
+ public:
+  explicit SecurityDescriptor(const std::string& sddl) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1,
+                                                              &descriptor_, nullptr)) {
+      descriptor_ = nullptr;
+    }
+  }
+  ~SecurityDescriptor() { LocalFree(descriptor_); }
+  SecurityDescriptor(const SecurityDescriptor&) = delete;
+  SecurityDescriptor& operator=(const SecurityDescriptor&) = delete;
+
+  // For CreateFile and CreateDirectory; null when the text was refused.
+  SECURITY_ATTRIBUTES* Attributes() {
+    attributes_ = {sizeof(attributes_), descriptor_, FALSE};
+    return descriptor_ ? &attributes_ : nullptr;
+  }
+  PACL AccessList() const {
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL list = nullptr;
+    if (!descriptor_ ||
+        !GetSecurityDescriptorDacl(descriptor_, &present, &list, &defaulted) || !present) {
+      return nullptr;
+    }
+    return list;
+  }
+
+ private:
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  SECURITY_ATTRIBUTES attributes_{};
+};
+
+// Replaces the access list of the file or folder at `path` with the protected one of
+// `rights`. Through the named function, a folder's new list reaches the files in it that take
+// theirs from it.
+bool SetAccessList(const std::string& path, const Rights& rights) {
+  SecurityDescriptor descriptor(AccessListSddl(rights));
+  PACL list = descriptor.AccessList();
+  if (!list) return false;
+  std::string name = path;  // the function takes a writable text
+  return SetNamedSecurityInfoA(&name[0], SE_FILE_OBJECT,
+                               DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                               nullptr, nullptr, list, nullptr) == ERROR_SUCCESS;
+}
+
+// Only a member of that group (or a holder of the restore privilege) may; a failure keeps the
+// creator as the owner.
+void TrySetOwner(const std::string& path, const char* account) {
+  PSID owner = nullptr;
+  if (!ConvertStringSidToSidA(account, &owner)) return;
+  std::string name = path;
+  SetNamedSecurityInfoA(&name[0], SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, owner, nullptr,
+                        nullptr, nullptr);
+  LocalFree(owner);
+}
+
+// "C:\quorvl\" names the folder for the creation functions; the security functions open it
+// by "C:\quorvl".
+std::string WithoutTrailingSeparator(const std::string& directory) {
+  if (directory.size() > 3 && (directory.back() == '\\' || directory.back() == '/')) {
+    return directory.substr(0, directory.size() - 1);
+  }
+  return directory;
+}
+
+// A new file at `path` with the program files' rights from its first moment, open for
+// writing with no sharing. Whatever was at `path` is removed first, read-only or not: a file
+// someone else made keeps its own rights when it is opened again, and its maker may still hold
+// it open.
+HANDLE CreateProgramFile(const std::string& path, DWORD flags) {
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  DeleteFileA(path.c_str());
+  SecurityDescriptor descriptor(AccessListSddl(ProgramFileRights()));
+  SECURITY_ATTRIBUTES* attributes = descriptor.Attributes();
+  if (!attributes) return INVALID_HANDLE_VALUE;
+  return CreateFileA(path.c_str(), GENERIC_WRITE, 0, attributes, CREATE_NEW, flags, nullptr);
+}
+
+// The accounts of the administration: the system account, the administrators and the account
+// the updater runs as (which the manifest makes an administrator).
+class Administration {
+ public:
+  Administration() {
+    ConvertStringSidToSidA(kSystem, &system_);
+    ConvertStringSidToSidA(kAdministrators, &administrators_);
+    HANDLE token = nullptr;
+    DWORD size = 0;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+      GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+      user_.resize(size);
+      if (size && !GetTokenInformation(token, TokenUser, user_.data(), size, &size)) {
+        user_.clear();
+      }
+      CloseHandle(token);
+    }
+  }
+  ~Administration() {
+    LocalFree(system_);
+    LocalFree(administrators_);
+  }
+  Administration(const Administration&) = delete;
+  Administration& operator=(const Administration&) = delete;
+
+  bool Includes(PSID account) const {
+    if (!account || !IsValidSid(account)) return false;
+    if ((system_ && EqualSid(account, system_)) ||
+        (administrators_ && EqualSid(account, administrators_))) {
+      return true;
+    }
+    const auto* user = reinterpret_cast<const TOKEN_USER*>(user_.data());
+    return !user_.empty() && EqualSid(account, user->User.Sid);
+  }
+
+ private:
+  PSID system_ = nullptr;
+  PSID administrators_ = nullptr;
+  std::vector<BYTE> user_;
+};
+
+// Rights that change a file's content, its rights or its owner.
+constexpr ACCESS_MASK kChanges =
+    FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+
+// True when every entry that allows changes names the administration. A missing list allows
+// everyone everything; an entry of a kind not known here counts as allowing.
+bool OnlyAdministrationAllowedChanges(const Administration& administration, PACL list) {
+  if (!list) return false;
+  for (WORD i = 0; i < list->AceCount; ++i) {
+    void* entry = nullptr;
+    if (!GetAce(list, i, &entry)) return false;
+    const auto* header = static_cast<const ACE_HEADER*>(entry);
+    if (header->AceType == ACCESS_DENIED_ACE_TYPE || (header->AceFlags & INHERIT_ONLY_ACE)) {
+      continue;
+    }
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;
+    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+    if ((allowed->Mask & kChanges) &&
+        !administration.Includes(const_cast<DWORD*>(&allowed->SidStart))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 std::uint32_t ComputePayloadCrc(int id) {
@@ -41,7 +192,10 @@ bool ResourcePayloadDisk::HasPayload(int id) {
 }
 
 DirectoryResult ResourcePayloadDisk::MakeDirectory(const std::string& path) {
-  if (CreateDirectoryA(path.c_str(), nullptr)) return DirectoryResult::Created;
+  SecurityDescriptor descriptor(AccessListSddl(InstallationFolderRights()));
+  SECURITY_ATTRIBUTES* security = descriptor.Attributes();
+  if (!security) return DirectoryResult::Failed;
+  if (CreateDirectoryA(path.c_str(), security)) return DirectoryResult::Created;
   const DWORD error = GetLastError();
   // A drive root gives "access denied" rather than "already exists", yet it is there.
   const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -52,9 +206,20 @@ DirectoryResult ResourcePayloadDisk::MakeDirectory(const std::string& path) {
   return DirectoryResult::Failed;
 }
 
+bool ResourcePayloadDisk::SecureFolder(const std::string& directory) {
+  const std::string folder = WithoutTrailingSeparator(directory);
+  const Rights rights = InstallationFolderRights();
+  if (!SetAccessList(folder, rights)) return false;
+  TrySetOwner(folder, rights.owner);
+  return true;
+}
+
+bool ResourcePayloadDisk::SecureProgramFile(const std::string& path) {
+  return SetAccessList(path, ProgramFileRights());
+}
+
 bool ResourcePayloadDisk::WritePayload(const std::string& path, int id) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, nullptr);
+  HANDLE file = CreateProgramFile(path, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH);
   if (file == INVALID_HANDLE_VALUE) return false;
   const ResourceBytes payload = OwnResource(id, kPayloadType);
   DWORD written = 0;
@@ -68,15 +233,29 @@ bool ResourcePayloadDisk::WritePayload(const std::string& path, int id) {
 }
 
 bool ResourcePayloadDisk::CopyCommitted(const std::string& source, const std::string& target) {
-  if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) return false;
-  // The copy keeps the original's attributes; a read-only copy could not be removed later.
-  SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
-  HANDLE file = CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const bool committed = FlushFileBuffers(file) != 0;
-  CloseHandle(file);
-  return committed;
+  HANDLE from = CreateFileA(source.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (from == INVALID_HANDLE_VALUE) return false;
+  // A plain file, whatever the original's attributes: a read-only copy could not be removed.
+  HANDLE to = CreateProgramFile(target, FILE_ATTRIBUTE_NORMAL);
+  bool whole = to != INVALID_HANDLE_VALUE;
+  static char buffer[64 * 1024];
+  for (DWORD read = 0; whole;) {
+    whole = ::ReadFile(from, buffer, sizeof(buffer), &read, nullptr) != 0;
+    if (!whole || read == 0) break;
+    DWORD written = 0;
+    whole = WriteFile(to, buffer, read, &written, nullptr) && written == read;
+  }
+  // The copy keeps the original's time of last change, as the system's copy would.
+  FILETIME created, accessed, changed;
+  if (whole && GetFileTime(from, &created, &accessed, &changed)) {
+    SetFileTime(to, nullptr, nullptr, &changed);
+  }
+  whole = whole && FlushFileBuffers(to);
+  if (to != INVALID_HANDLE_VALUE) CloseHandle(to);
+  CloseHandle(from);
+  return whole;
 }
 
 bool ResourcePayloadDisk::Exists(const std::string& path) {
@@ -89,6 +268,23 @@ bool ResourcePayloadDisk::Replace(const std::string& source, const std::string& 
   // read-only.
   return MoveFileExA(source.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool ResourcePayloadDisk::OnlyAdministrationMayChange(const std::string& path) {
+  PSID owner = nullptr;
+  PACL list = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  std::string name = path;
+  if (GetNamedSecurityInfoA(&name[0], SE_FILE_OBJECT,
+                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner,
+                            nullptr, &list, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  const Administration administration;
+  const bool only = administration.Includes(owner) &&
+                    OnlyAdministrationAllowedChanges(administration, list);
+  LocalFree(descriptor);
+  return only;
 }
 
 void ResourcePayloadDisk::Remove(const std::string& path) {

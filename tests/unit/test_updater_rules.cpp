@@ -74,7 +74,16 @@ class FakePayloadDisk : public PayloadDisk {
     Step("mkdir " + path);
     return directoryResult;
   }
+  bool SecureFolder(const std::string& directory) override {
+    Step("secure folder " + directory);
+    return !refusesRights.count(directory);
+  }
+  bool SecureProgramFile(const std::string& path) override {
+    Step("secure " + path);
+    return !refusesRights.count(path);
+  }
   bool WritePayload(const std::string& path, int id) override {
+    madeByUser.erase(path);
     const std::string payload = PayloadOf(id);
     files[path] = payload.substr(0, 5);
     Step("write " + path + " " + std::to_string(id));
@@ -83,6 +92,7 @@ class FakePayloadDisk : public PayloadDisk {
     return fits;
   }
   bool CopyCommitted(const std::string& source, const std::string& target) override {
+    madeByUser.erase(target);
     files[target] = files[source].substr(0, 3);
     Step("copy " + source + " to " + target);
     files[target] = files[source];
@@ -96,6 +106,9 @@ class FakePayloadDisk : public PayloadDisk {
     return true;
   }
   bool Exists(const std::string& path) override { return files.count(path) != 0; }
+  bool OnlyAdministrationMayChange(const std::string& path) override {
+    return !vouchesForNone && !madeByUser.count(path);
+  }
   void Remove(const std::string& path) override {
     Step("remove " + path);
     files.erase(path);
@@ -135,6 +148,9 @@ class FakePayloadDisk : public PayloadDisk {
   int steps = 0;
   int cutAt = -1;
   std::set<std::string> readOnly;
+  std::set<std::string> refusesRights;
+  std::set<std::string> madeByUser;  // made by a user, and so never trusted
+  bool vouchesForNone = false;       // whose maker cannot be learnt
   DirectoryResult directoryResult = DirectoryResult::AlreadyExists;
   std::map<std::string, std::string> files;
   std::map<int, std::string> payloads;
@@ -158,7 +174,8 @@ TEST_CASE("payload files are written with up to four attempts") {
   SUBCASE("the library files go beside the target, whatever its name") {
     CHECK(WritePayloadSet(disk, "D:\\x\\other.exe", {{"CDRVHF32.DLL", 131}}));
     CHECK(disk.calls == std::vector<std::string>{
-                            "mkdir D:\\x\\", "write D:\\x\\CDRVHF32.DLL.new 131",
+                            "mkdir D:\\x\\", "secure folder D:\\x\\",
+                            "write D:\\x\\CDRVHF32.DLL.new 131",
                             "replace D:\\x\\CDRVHF32.DLL", "remove D:\\x\\CDRVHF32.DLL.old"});
     CHECK(disk.files["D:\\x\\CDRVHF32.DLL"] == "new payload 131");
   }
@@ -166,7 +183,8 @@ TEST_CASE("payload files are written with up to four attempts") {
     disk.readOnly = {kTarget};
     CHECK(WritePayloadSet(disk, kTarget, kProgramOnly));
     CHECK(disk.calls ==
-          std::vector<std::string>{"mkdir C:\\quorvl\\", "copy " + kTarget + " to " + kBackup,
+          std::vector<std::string>{"mkdir C:\\quorvl\\", "secure folder C:\\quorvl\\",
+                                   "copy " + kTarget + " to " + kBackup,
                                    "write " + kTemporary + " 130", "replace " + kTarget,
                                    "clear " + kTarget, "pause 500", "replace " + kTarget,
                                    "remove " + kBackup});
@@ -201,7 +219,7 @@ TEST_CASE("a write cut short never touches the target and leaves no temporary fi
   SUBCASE("the disk fills up on the first attempt; the second one writes the file") {
     disk.fullOnAttempt = 0;
     CHECK(WritePayloadSet(disk, kTarget, kProgramOnly));
-    CHECK(disk.calls[3] == "remove " + kTemporary);
+    CHECK(disk.calls[4] == "remove " + kTemporary);
     CHECK(disk.files == Files{{kTarget, "new payload 130"}});
   }
   SUBCASE("a disk that is full for every attempt keeps the old file whole") {
@@ -243,10 +261,77 @@ TEST_CASE("a set is swapped in whole or rolled back") {
     RecoverInterruptedSet(disk, kTarget);
     CHECK(disk.files == Files{{kTarget, "old program"}, {kHigh, "old high"}, {kLow, "old lo"}});
   }
+  SUBCASE("copies a user planted are never put back as the program, only removed") {
+    disk.files = old;
+    disk.files[kBackup] = "planted program";
+    disk.files[kTemporary] = "planted";
+    disk.madeByUser = {kBackup, kTemporary};
+    RecoverInterruptedSet(disk, kTarget);
+    CHECK(disk.files == old);
+  }
+  SUBCASE("a failed set after planted copies puts back the updater's own copies") {
+    class HeldLibrary : public FakePayloadDisk {
+     public:
+      bool Replace(const std::string& source, const std::string& target) override {
+        if (target == kLow) return Step("replace " + target), false;
+        return FakePayloadDisk::Replace(source, target);
+      }
+    } held;
+    held.files = old;
+    held.files[kBackup] = "planted program";
+    held.madeByUser = {kBackup};
+    CHECK_FALSE(WritePayloadSet(held, kTarget, kInstallationFiles));
+    CHECK(held.files == old);
+    SUBCASE("also where the disk cannot tell who made a file") {
+      held.files = old;
+      held.vouchesForNone = true;
+      CHECK_FALSE(WritePayloadSet(held, kTarget, kInstallationFiles));
+      CHECK(held.files == old);
+    }
+  }
   SUBCASE("a set whose swaps were all made only loses its copies") {
     disk.files = {{kTarget, "new payload 130"}, {kBackup, "old program"}};
     RecoverInterruptedSet(disk, kTarget);
     CHECK(disk.files == Files{{kTarget, "new payload 130"}});
+  }
+}
+
+TEST_CASE("the installation gets its rights, or the set is not written") {
+  FakePayloadDisk disk;
+  const Files old{{kTarget, "old program"}, {kHigh, "old high"}, {kLow, "old low"}};
+  disk.files = old;
+  const auto position = [&](const std::string& call) {
+    return std::find(disk.calls.begin(), disk.calls.end(), call) - disk.calls.begin();
+  };
+  SUBCASE("the folder's rights come before the first file is staged") {
+    CHECK(WritePayloadSet(disk, kTarget, kInstallationFiles));
+    CHECK(position("secure folder C:\\quorvl\\") == 1);
+    CHECK(position("copy " + kTarget + " to " + kBackup) == 2);
+  }
+  SUBCASE("a folder that refuses them: nothing is staged and every file stays as it was") {
+    disk.refusesRights = {"C:\\quorvl\\"};
+    CHECK_FALSE(WritePayloadSet(disk, kTarget, kInstallationFiles));
+    CHECK(disk.calls == std::vector<std::string>{"mkdir C:\\quorvl\\",
+                                                 "secure folder C:\\quorvl\\"});
+    CHECK(disk.files == old);
+  }
+  SUBCASE("libraries left in place get the programs' rights after the swaps") {
+    CHECK(WritePayloadSet(disk, kTarget, kProgramOnly));
+    CHECK(position("secure " + kHigh) > position("replace " + kTarget));
+    CHECK(position("secure " + kLow) > position("replace " + kTarget));
+    CHECK(position("secure " + kTarget) == static_cast<long>(disk.calls.size()));
+    CHECK(disk.files == Files{{kTarget, "new payload 130"}, {kHigh, "old high"},
+                              {kLow, "old low"}});
+  }
+  SUBCASE("a library that refuses them puts the swapped program back") {
+    disk.refusesRights = {kLow};
+    CHECK_FALSE(WritePayloadSet(disk, kTarget, kProgramOnly));
+    CHECK(disk.files == old);
+  }
+  SUBCASE("a program in a drive's root is refused before its folder is touched") {
+    CHECK_FALSE(WritePayloadSet(disk, "C:\\quorveld.exe", kProgramOnly));
+    CHECK_FALSE(WritePayloadSet(disk, "quorveld.exe", kProgramOnly));
+    CHECK(disk.calls.empty());
   }
 }
 

@@ -397,16 +397,18 @@ TEST_CASE("asked to, a successful run starts the service from the target") {
 
 namespace {
 
-// A disk that is full whatever is written to it.
+// A disk that is full whatever is written to it, or whose folder refuses new rights.
 class FullDisk : public PayloadDisk {
  public:
   bool HasPayload(int) override { return true; }
   DirectoryResult MakeDirectory(const std::string&) override {
     return DirectoryResult::AlreadyExists;
   }
+  bool SecureFolder(const std::string&) override { return !rightsRefused; }
+  bool SecureProgramFile(const std::string&) override { return !rightsRefused; }
   bool WritePayload(const std::string& path, int) override {
-    files[path] = "new";  // cut short
-    return false;
+    files[path] = full ? "new" : "new program";  // cut short when full
+    return !full;
   }
   bool CopyCommitted(const std::string& source, const std::string& target) override {
     files[target] = files[source];
@@ -418,12 +420,15 @@ class FullDisk : public PayloadDisk {
     return true;
   }
   bool Exists(const std::string& path) override { return files.count(path) != 0; }
+  bool OnlyAdministrationMayChange(const std::string&) override { return true; }
   void Remove(const std::string& path) override { files.erase(path); }
   void ClearReadOnly(const std::string&) override {}
   void Pause(unsigned) override {}
   std::string ReadFileBytes(const std::string&, std::uint32_t, std::size_t) override { return {}; }
   std::string ReadPayloadBytes(int, std::uint32_t, std::size_t) override { return {}; }
   std::map<std::string, std::string> files;
+  bool full = true;
+  bool rightsRefused = false;
 };
 
 class HostOnDisk : public FakeHost {
@@ -445,6 +450,22 @@ TEST_CASE("an update on a full disk fails with the usual lines and keeps the old
         After(kIntact, {"File to replace: C:\\quorvl\\quorveld.exe", "Update failed."}));
   CHECK(host.disk.files ==
         std::map<std::string, std::string>{{"C:\\quorvl\\quorveld.exe", "old program"}});
+  CHECK(host.autorun == "(unset)");
+}
+
+TEST_CASE("an update whose folder refuses its rights fails like a failed write") {
+  HostOnDisk host;
+  host.disk.full = false;
+  host.disk.rightsRefused = true;
+  host.present = {"C:\\quorvl\\quorveld.exe"};
+  const std::map<std::string, std::string> old{{"C:\\quorvl\\quorveld.exe", "old program"},
+                                               {"C:\\quorvl\\CDRVHF32.DLL", "old high"},
+                                               {"C:\\quorvl\\CDRVDL32.DLL", "old low"}};
+  host.disk.files = old;
+  CHECK(RunUpdate(host) == RunOutcome::Failed);
+  CHECK(host.lines ==
+        After(kIntact, {"File to replace: C:\\quorvl\\quorveld.exe", "Update failed."}));
+  CHECK(host.disk.files == old);
   CHECK(host.autorun == "(unset)");
 }
 
