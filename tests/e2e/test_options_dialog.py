@@ -239,6 +239,19 @@ class OptionsDialogTest(ServiceTestCase):
             self.assertEqual((options["BoxRate"], options["ServerDomain"]), ("7", "localhost"))
             self.assertFalse(os.path.exists(ini + ".copy"))
 
+            # A Test button says it too, then runs its test.
+            self.open_dialog()
+            self.driver.set_text(DIALOG, BOX_RATE, "8")
+            with immutable(ini):
+                self.assertEqual(self.press_expecting_box(SERVER_TEST, "ok"), NOT_SAVED)
+                self.assertEqual(self.driver.answer("Trace", "ok", timeout=20),
+                                 "About to call SendRequest.")
+                self.assertTrue(wait_for(
+                    lambda: self.driver.box_text("Trace") == "SendRequest completed.", 20))
+                self.driver.answer("Trace", "ok")
+                self.assertEqual(self.driver.answer("Communication Diagnostic", "ok", timeout=20),
+                                 "Communication with server is working.")
+
             # Shut Down says it too, then ends the service all the same.
             self.open_dialog()
             self.driver.set_text(DIALOG, BOX_RATE, "9")
