@@ -105,6 +105,7 @@ class ServiceApp : public framework::Application, public OptionsDialogRunner {
     // Held, never released, until the process ends: the updater waits for it to be abandoned.
     CreateMutexA(nullptr, TRUE, kMutexName);
 
+    RestoreSettingsFile(profiles_, *files_);
     settings_ = ReadSettings(profiles_, ProgramDirectory(ProgramFilePath()));
 
     framework::Window::RegisterWindowClass(kWindowClass, CS_HREDRAW | CS_VREDRAW, LoadCursor(nullptr, IDC_ARROW),
@@ -123,7 +124,7 @@ class ServiceApp : public framework::Application, public OptionsDialogRunner {
 
   int RunOptionsDialog() override {
     const framework::ModalLoops::Scope modal(modalLoops_);
-    return ShowOptionsDialog(settings_, profiles_);
+    return ShowOptionsDialog(settings_, profiles_, *files_);
   }
 
  private:

@@ -4,6 +4,9 @@
 // After windows.h, which it needs.
 #include <commctrl.h>
 
+#include <functional>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "framework/dialog.h"
@@ -24,8 +27,10 @@ constexpr const char* kNoPortsQuestion = "You have no COM ports selected.  Conti
 
 class OptionsDialog : public framework::Dialog {
  public:
-  OptionsDialog(OptionsValues& values, FileSystem& files)
-      : Dialog(IDD_OPTIONS), values_(values), files_(files) {}
+  // `save` writes the settings as the fields stand; nothing, or what failed.
+  using Save = std::function<std::optional<WriteFailure>()>;
+  OptionsDialog(OptionsValues& values, FileSystem& files, Save save)
+      : Dialog(IDD_OPTIONS), values_(values), files_(files), save_(std::move(save)) {}
 
  protected:
   bool OnInitDialog() override;
@@ -43,10 +48,12 @@ class OptionsDialog : public framework::Dialog {
   void FillPortList();
   bool ReadPortSelection();
   void CloseWith(int result);
+  bool SaveSettings();
   bool Ask(const std::string& question);
 
   OptionsValues& values_;
   FileSystem& files_;
+  Save save_;
   std::vector<unsigned> portsFound_;
   FolderEdit folder_;
   HICON icon_ = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_QUORVELD));
@@ -150,6 +157,7 @@ bool OptionsDialog::OnCommand(WORD id, WORD notification, HWND control) {
 void OptionsDialog::CloseWith(int result) {
   if (!UpdateData(true)) return;
   ReadPortSelection();
+  SaveSettings();
   EndDialog(result);
 }
 
@@ -158,7 +166,17 @@ void OptionsDialog::OnOK() {
   if (!ReadPortSelection() && !Ask(kNoPortsQuestion)) return;
   const std::string problems = CheckLocalFiles(files_, values_.localDir);
   if (!problems.empty() && !Ask(problems)) return;
+  if (!SaveSettings()) return;
   EndDialog(kOptionsOk);
+}
+
+// False, after saying so over the dialog, when the settings could not be written.
+bool OptionsDialog::SaveSettings() {
+  const auto failure = save_();
+  if (!failure) return true;
+  MessageBoxA(Handle(), NotSavedMessage(*failure).c_str(), ProgramTitle().c_str(),
+              MB_OK | MB_ICONEXCLAMATION);
+  return false;
 }
 
 bool OptionsDialog::Ask(const std::string& question) {
@@ -183,13 +201,15 @@ INT_PTR OptionsDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam)
 
 }  // namespace
 
-int ShowOptionsDialog(Settings& settings, ProfileStore& store) {
+int ShowOptionsDialog(Settings& settings, ProfileStore& store, FileSystem& files) {
   OptionsValues values = ValuesFromSettings(settings);
-  const std::unique_ptr<FileSystem> files = MakeSystemFileSystem();
-  OptionsDialog dialog(values, *files);
+  OptionsDialog dialog(values, files, [&] {
+    Settings edited = settings;
+    StoreValues(values, edited);
+    return SaveSettings(store, files, edited);
+  });
   const auto result = static_cast<int>(dialog.DoModal());
   StoreValues(values, settings);
-  WriteSettings(store, settings);
   return result;
 }
 

@@ -80,6 +80,12 @@ std::string CheckLocalFiles(FileSystem& files, const std::string& localDir) {
   return question + "Continue anyway?";
 }
 
+std::string NotSavedMessage(const WriteFailure& failure) {
+  std::string text = "The settings were not saved.\n\nUnable to write file:\n" + failure.file;
+  if (!failure.reason.empty()) text += "\n\n" + failure.reason;
+  return text;
+}
+
 std::vector<PortItem> PortItems(const std::vector<unsigned>& portsFound, const PortFlags& flags,
                                 const std::string& textFormat) {
   std::vector<PortItem> items;

@@ -39,6 +39,10 @@ std::string StripTrailingBackslashes(std::string path);
 // every file that failed.
 std::string CheckLocalFiles(FileSystem& files, const std::string& localDir);
 
+// The box over the dialog when the settings could not be written: that they were not saved,
+// the file and the system's reason.
+std::string NotSavedMessage(const WriteFailure& failure);
+
 struct PortItem {
   std::string text;  // what the list shows, e.g. "Com 3"
   int data;          // the port index the item stands for

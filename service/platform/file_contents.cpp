@@ -25,4 +25,36 @@ bool ReplaceWholeFile(FileSystem& files, const std::string& path, const std::str
   return false;
 }
 
+bool KeepCommittedCopy(FileSystem& files, const std::string& path, const std::string& copyPath) {
+  const auto text = files.Exists(path) ? ReadWholeFile(files, path) : std::string();
+  return text && ReplaceWholeFile(files, copyPath, *text);
+}
+
+bool DropCommittedCopy(FileSystem& files, const std::string& path, const std::string& copyPath) {
+  FileHandle rewritten = files.Open(path, "r+b", /*denyWrite=*/false);
+  if (!rewritten || !files.Commit(rewritten.get())) return false;
+  rewritten.reset();
+  return files.Remove(copyPath);
+}
+
+bool RestoreCommittedCopy(FileSystem& files, const std::string& path, const std::string& copyPath) {
+  if (!files.Exists(copyPath)) return true;
+  const auto saved = ReadWholeFile(files, copyPath);
+  if (!saved) return false;
+  // A file that still holds the copy's text only needs to be on the disk; one that cannot
+  // even be opened for writing was not rewritten.
+  if (ReadWholeFile(files, path) == saved) {
+    FileHandle file = files.Open(path, "r+b", /*denyWrite=*/false);
+    if (file && !files.Commit(file.get())) return false;
+  } else {
+    FileHandle file = files.Open(path, "wb", /*denyWrite=*/false);
+    const bool restored = file &&
+                          std::fwrite(saved->data(), 1, saved->size(), file.get()) ==
+                              saved->size() &&
+                          files.Commit(file.get());
+    if (!restored) return false;
+  }
+  return files.Remove(copyPath);
+}
+
 }  // namespace quorvel

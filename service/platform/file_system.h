@@ -33,6 +33,8 @@ class FileSystem {
   virtual bool Remove(const std::string& path) = 0;
   // Cuts the file at `path` down to its first `size` bytes; true when it is that long.
   virtual bool Truncate(const std::string& path, std::int64_t size) = 0;
+  // The system's reason why the last operation failed; empty when it gives none.
+  virtual std::string LastErrorText() { return {}; }
 };
 
 // The file system of the platform this is built for.

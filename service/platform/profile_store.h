@@ -4,6 +4,12 @@
 
 namespace quorvel {
 
+// A write that did not reach its file: the file, and the system's reason.
+struct WriteFailure {
+  std::string file;
+  std::string reason;
+};
+
 class ProfileStore {
  public:
   virtual ~ProfileStore() = default;
@@ -19,6 +25,8 @@ class ProfileStore {
                            const std::string& key, const std::string& value) = 0;
   // The file a bare name stands for; empty where profiles are not files one can reach.
   virtual std::string PathOf(const std::string& /*file*/) { return {}; }
+  // The system's reason why the last WriteString failed; empty when it gives none.
+  virtual std::string LastErrorText() { return {}; }
 };
 
 }  // namespace quorvel

@@ -2,9 +2,14 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <utility>
+
+#include "service/platform/file_contents.h"
 
 namespace quorvel {
 namespace {
+
+constexpr const char* kSettingsCopySuffix = ".copy";
 
 int ReadInt(ProfileStore& store, const char* key, int fallback) {
   return store.GetInt(kSettingsFile, kSettingsSection, key, fallback);
@@ -96,21 +101,49 @@ Settings ReadSettings(ProfileStore& store, const std::string& programDirectory) 
   return s;
 }
 
-void WriteSettings(ProfileStore& store, const Settings& s) {
-  auto text = [&](const char* key, const std::string& value) {
-    store.WriteString(kSettingsFile, kSettingsSection, key, value);
+bool WriteSettings(ProfileStore& store, const Settings& s) {
+  const std::pair<const char*, std::string> entries[] = {
+      {"ComPorts", EncodePortFlags(PortFlagText(s))},
+      {"SynchronizeClocks", std::to_string(s.SynchronizeClocks)},
+      {"LocalDir", s.LocalDir},
+      {"Logging", std::to_string(s.Logging)},
+      {"BoxRate", std::to_string(s.BoxRate)},
+      {"UploadRate", std::to_string(s.UploadRate)},
+      {"Encrypt", std::to_string(s.Encrypt)},
+      {"ServerDomain", s.ServerDomain},
+      {"ServerPort", std::to_string(s.ServerPort)},
+      {"IgnoreProxy", std::to_string(s.IgnoreProxy)},
   };
-  auto number = [&](const char* key, std::int64_t value) { text(key, std::to_string(value)); };
-  text("ComPorts", EncodePortFlags(PortFlagText(s)));
-  number("SynchronizeClocks", s.SynchronizeClocks);
-  text("LocalDir", s.LocalDir);
-  number("Logging", s.Logging);
-  number("BoxRate", s.BoxRate);
-  number("UploadRate", s.UploadRate);
-  number("Encrypt", s.Encrypt);
-  text("ServerDomain", s.ServerDomain);
-  number("ServerPort", s.ServerPort);
-  number("IgnoreProxy", s.IgnoreProxy);
+  for (const auto& [key, value] : entries)
+    if (!store.WriteString(kSettingsFile, kSettingsSection, key, value)) return false;
+  return true;
+}
+
+std::string SettingsCopyPath(ProfileStore& store) {
+  const std::string path = store.PathOf(kSettingsFile);
+  return path.empty() ? path : path + kSettingsCopySuffix;
+}
+
+std::optional<WriteFailure> SaveSettings(ProfileStore& store, FileSystem& files,
+                                         const Settings& settings) {
+  const std::string path = store.PathOf(kSettingsFile);
+  const std::string copy = SettingsCopyPath(store);
+  // A standard user may not create files in the Windows folder: then nothing is written.
+  if (!path.empty() && !KeepCommittedCopy(files, path, copy))
+    return WriteFailure{copy, files.LastErrorText()};
+  if (!WriteSettings(store, settings)) {
+    const WriteFailure failure{path.empty() ? kSettingsFile : path, store.LastErrorText()};
+    if (!path.empty()) RestoreCommittedCopy(files, path, copy);
+    return failure;
+  }
+  if (!path.empty() && !DropCommittedCopy(files, path, copy))
+    return WriteFailure{path, files.LastErrorText()};
+  return std::nullopt;
+}
+
+void RestoreSettingsFile(ProfileStore& store, FileSystem& files) {
+  const std::string path = store.PathOf(kSettingsFile);
+  if (!path.empty()) RestoreCommittedCopy(files, path, SettingsCopyPath(store));
 }
 
 int SelectedPortCount(const Settings& settings) {

@@ -2,8 +2,10 @@
 // The settings record and its store, quorveld.INI section "Options".
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "service/platform/file_system.h"
 #include "service/platform/profile_store.h"
 
 namespace quorvel {
@@ -38,8 +40,23 @@ std::string ProgramDirectory(const std::string& programPath);
 Settings ReadSettings(ProfileStore& store, const std::string& programDirectory);
 
 // Writes the ten settings the options dialog edits, in the store's order. Secure is not one
-// of them: it stays in the store as it was.
-void WriteSettings(ProfileStore& store, const Settings& settings);
+// of them: it stays in the store as it was. Stops at the first write that fails: false.
+bool WriteSettings(ProfileStore& store, const Settings& settings);
+
+// Where the copy of quorveld.INI stands while a save rewrites it: beside it, so that the next
+// start finds it whatever LocalDir the save was writing. Empty where the store is no file.
+std::string SettingsCopyPath(ProfileStore& store);
+
+// Writes the settings so that a kill or power cut leaves quorveld.INI with all the old values
+// or all the new ones: the profile functions rewrite the file in place once for every key, so
+// a committed copy of it stands beside it until the last write is on the disk, and a write
+// that fails puts the old file back. Nothing when saved; else the file that could not be
+// written and the system's reason.
+std::optional<WriteFailure> SaveSettings(ProfileStore& store, FileSystem& files,
+                                         const Settings& settings);
+
+// Before the settings are read: the copy of a save that was cut off puts the old file back.
+void RestoreSettingsFile(ProfileStore& store, FileSystem& files);
 
 // Expands a compact ComPorts text into one flag character per port (may exceed 256).
 std::string DecodePortFlags(const std::string& compact);

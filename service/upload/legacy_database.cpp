@@ -133,39 +133,29 @@ std::string LegacyDatabasePath(ProfileStore& profiles) {
   return profiles.GetString(kLegacyProfile, "Preferences", "Database", "", kPathCapacity);
 }
 
-void NoteLegacyDatabaseUse(ProfileStore& profiles, FileSystem& files, const std::string& copyPath) {
+std::optional<WriteFailure> NoteLegacyDatabaseUse(ProfileStore& profiles, FileSystem& files,
+                                                  const std::string& copyPath) {
   if (profiles.GetString(kLegacyProfile, "Communication", "Port", "", kPathCapacity) == kPortInUse)
-    return;
+    return std::nullopt;
   const std::string path = profiles.PathOf(kLegacyProfile);
   const bool guarded = !path.empty() && files.Exists(path);
-  if (guarded) {
-    const auto settings = ReadWholeFile(files, path);
-    // Without its copy the entry is not written now; the next merge tries again.
-    if (!settings || !ReplaceWholeFile(files, copyPath, *settings)) return;
+  // Without its copy the entry is not written now; the next merge tries again.
+  if (guarded && !KeepCommittedCopy(files, path, copyPath))
+    return WriteFailure{copyPath, files.LastErrorText()};
+  if (!profiles.WriteString(kLegacyProfile, "Communication", "Port", kPortInUse)) {
+    const WriteFailure failure{path.empty() ? kLegacyProfile : path, profiles.LastErrorText()};
+    if (guarded) RestoreCommittedCopy(files, path, copyPath);
+    return failure;
   }
-  profiles.WriteString(kLegacyProfile, "Communication", "Port", kPortInUse);
-  if (!guarded) return;
-  FileHandle rewritten = files.Open(path, "r+b", /*denyWrite=*/false);
-  if (rewritten && files.Commit(rewritten.get())) {
-    rewritten.reset();
-    files.Remove(copyPath);
-  }
+  if (guarded) DropCommittedCopy(files, path, copyPath);
+  return std::nullopt;
 }
 
 void RestoreLegacyProfile(ProfileStore& profiles, FileSystem& files, const std::string& copyPath) {
   if (!files.Exists(copyPath)) return;
   const std::string path = profiles.PathOf(kLegacyProfile);
-  const auto settings = ReadWholeFile(files, copyPath);
-  if (path.empty() || !settings) return;
-  // Written in place, as the profile functions do, so the file keeps its owner and rights;
-  // a cut here leaves the copy for the next start.
-  FileHandle file = files.Open(path, "wb", /*denyWrite=*/false);
-  const bool restored = file &&
-                        std::fwrite(settings->data(), 1, settings->size(), file.get()) ==
-                            settings->size() &&
-                        files.Commit(file.get());
-  file.reset();
-  if (restored) files.Remove(copyPath);
+  // A cut here leaves the copy for the next start.
+  if (!path.empty()) RestoreCommittedCopy(files, path, copyPath);
 }
 
 bool HasLegacyDate(const UploadBatch& batch) {

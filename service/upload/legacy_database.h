@@ -35,8 +35,11 @@ std::string LegacyDatabasePath(ProfileStore& profiles);
 // rewrite a file in place (emptied, then written out): a kill or a power cut in between would
 // leave it empty, that application's settings and the database's name lost. So the entry is
 // written only when it is not 668 already, and only while a committed copy of the file stands
-// at `copyPath`; the copy goes once the rewritten file is on the disk.
-void NoteLegacyDatabaseUse(ProfileStore& profiles, FileSystem& files, const std::string& copyPath);
+// at `copyPath`; the copy goes once the rewritten file is on the disk. A write that fails
+// puts the file back as the copy has it. Nothing when the entry stands; else the file that
+// could not be written (the copy, or rcs.ini) and the system's reason.
+std::optional<WriteFailure> NoteLegacyDatabaseUse(ProfileStore& profiles, FileSystem& files,
+                                                  const std::string& copyPath);
 
 // A copy still at `copyPath` means the rewrite was cut off: puts rcs.ini back as the copy
 // has it (the next merge writes "Port" again). Before anything reads rcs.ini in a run.

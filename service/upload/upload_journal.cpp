@@ -74,6 +74,14 @@ std::optional<CacheIdentity> IdentifyCache(FileSystem& files, const std::string&
   return identity;
 }
 
+// ";Unable to write C:\WINDOWS\rcs.ini: Access denied."
+std::string FailedWriteLine(const WriteFailure& failure) {
+  std::string line = ";Unable to write " + failure.file;
+  if (!failure.reason.empty()) line += ": " + failure.reason;
+  if (line.back() != '.') line += '.';
+  return line;
+}
+
 UploadBatch BatchOf(const std::string& text) {
   UploadBatch batch;
   text.copy(batch.text.data(), std::min<std::size_t>(text.size(), UploadBatch::kLength));
@@ -263,7 +271,9 @@ bool UploadJournal::Advance(const JournalState& next) {
 bool UploadJournal::Merge(PendingBoxDay day, const std::string& databasePath, FileHandle database) {
   const UploadBatch batch = BatchOf(day.batch);
   if (!HasLegacyDate(batch)) return true;
-  NoteLegacyDatabaseUse(platform_.profiles, platform_.files, LegacyProfileCopyPath());
+  if (const auto failure =
+          NoteLegacyDatabaseUse(platform_.profiles, platform_.files, LegacyProfileCopyPath()))
+    store_.WriteLogLine(FailedWriteLine(*failure));
   const auto plan = PlanLegacyMerge(batch, database.get());
   if (!plan) return true;  // nothing this database can take
 

@@ -1,10 +1,16 @@
 """The operator's options dialog under Wine: opened by the key chord, it shows and checks the
 settings, stores them on every close, lists the COM ports and hands back its four results."""
+import contextlib
 import datetime
 import os
+import subprocess
+import tempfile
 import unittest
 
-from harness import BoxSimulator, ServiceEnv, ServiceTestCase, comports, no_comports, wait_for
+import syscall_trace
+
+from harness import (INSTALL_DIR, BoxSimulator, ServiceEnv, ServiceTestCase, comports, no_comports,
+                     wait_for, wine_command)
 from guidriver import GuiDriverError  # importable once harness has set the path
 
 DIALOG = "quorveld"
@@ -17,6 +23,31 @@ PORT_LIST, BOX_RATE, SERVER_DOMAIN, UPLOAD_RATE, LOCAL_DIR, SERVER_PORT = (
 SC_CLOSE = 0xF060
 ABOUT_COMMAND = 16
 NINE_PORTS = ["Com %d" % n for n in range(1, 10)]
+NOT_SAVED = ("The settings were not saved.\n\nUnable to write file:\nC:\\windows\\quorveld.INI\n\n"
+             "Access denied.")
+
+
+@contextlib.contextmanager
+def immutable(path):
+    """The file cannot be written, renamed or removed, even by its owner, until the block ends
+    (chattr +i; root only)."""
+    subprocess.run(["chattr", "+i", path], check=True, capture_output=True)
+    try:
+        yield
+    finally:
+        subprocess.run(["chattr", "-i", path], check=True)
+
+
+def immutable_unavailable(path):
+    """None when chattr +i works on `path` here, else why not."""
+    if os.geteuid() != 0:
+        return "making a file immutable needs root"
+    try:
+        with immutable(path):
+            pass
+    except (OSError, subprocess.CalledProcessError) as e:
+        return "chattr +i does not work here: %s" % getattr(e, "stderr", e)
+    return None
 
 
 class OptionsDialogTest(ServiceTestCase):
@@ -30,13 +61,13 @@ class OptionsDialogTest(ServiceTestCase):
         self.assertTrue(env.server.wait_for_requests(1, 30), "the service did not start")
         self.assertTrue(env.window_exists(SERVICE_WINDOW, timeout=30))
 
-    def open_dialog(self):
+    def open_dialog(self, timeout=10):
         # The service samples the keys on its timer, and only while no exchange with a box is
         # running: a chord held at a busy moment goes unseen and is held again.
         for _ in range(3):
             self.driver.chord()
-            if wait_for(lambda: self.driver.exists(DIALOG), 10, interval=0.3):
-                self.driver.wait_window(DIALOG, "#32770")
+            if wait_for(lambda: self.driver.exists(DIALOG), timeout, interval=0.3):
+                self.driver.wait_window(DIALOG, "#32770", timeout=timeout)
                 return
         self.fail("the chord did not open the dialog")
 
@@ -180,6 +211,86 @@ class OptionsDialogTest(ServiceTestCase):
             self.assertEqual(options["LocalDir"], "C:\\data")
             self.assertEqual(options["ComPorts"], "990990990390")
             self.assertIsNone(self.service.poll())
+
+    def test_settings_that_cannot_be_saved_are_said_and_ok_keeps_the_dialog_open(self):
+        with ServiceEnv(settings={"ComPorts": comports([0]), "BoxRate": 12}) as env:
+            ini = os.path.join(env.prefix.windows_dir, "quorveld.INI")
+            why_not = immutable_unavailable(ini)
+            if why_not:
+                self.skipTest(why_not)
+            with open(ini, "rb") as f:
+                before = f.read()
+            self.start(env)
+            self.open_dialog()
+            self.driver.set_text(DIALOG, BOX_RATE, "7")
+            self.driver.set_text(DIALOG, SERVER_DOMAIN, "localhost")
+            with immutable(ini):
+                self.assertEqual(self.press_expecting_box(OK, "ok"), NOT_SAVED)
+                self.assert_dialog_open()
+                self.assertEqual(self.text(BOX_RATE), "7")
+                self.assertEqual(self.text(SERVER_DOMAIN), "localhost")
+                with open(ini, "rb") as f:
+                    self.assertEqual(f.read(), before)
+                env.screenshot("settings_not_saved")
+            # Writable again: the same OK saves and closes without a word.
+            self.driver.click(DIALOG, OK, post=True)
+            self.driver.wait_gone(DIALOG, timeout=20)
+            options = env.prefix.read_ini("quorveld.INI")["Options"]
+            self.assertEqual((options["BoxRate"], options["ServerDomain"]), ("7", "localhost"))
+            self.assertFalse(os.path.exists(ini + ".copy"))
+
+            # A Test button says it too, then runs its test.
+            self.open_dialog()
+            self.driver.set_text(DIALOG, BOX_RATE, "8")
+            with immutable(ini):
+                self.assertEqual(self.press_expecting_box(SERVER_TEST, "ok"), NOT_SAVED)
+                self.assertEqual(self.driver.answer("Trace", "ok", timeout=20),
+                                 "About to call SendRequest.")
+                self.assertTrue(wait_for(
+                    lambda: self.driver.box_text("Trace") == "SendRequest completed.", 20))
+                self.driver.answer("Trace", "ok")
+                self.assertEqual(self.driver.answer("Communication Diagnostic", "ok", timeout=20),
+                                 "Communication with server is working.")
+
+            # Shut Down says it too, then ends the service all the same.
+            self.open_dialog()
+            self.driver.set_text(DIALOG, BOX_RATE, "9")
+            with immutable(ini):
+                self.assertEqual(self.press_expecting_box(SHUT_DOWN, "ok"), NOT_SAVED)
+                self.assertEqual(self.service.wait(30), 0)
+            self.assertEqual(env.prefix.read_ini("quorveld.INI")["Options"]["BoxRate"], "7")
+
+    def test_killed_at_the_settings_files_first_write_it_comes_back_whole(self):
+        why_not = syscall_trace.unavailable()
+        if why_not:
+            self.skipTest(why_not)
+        with ServiceEnv(settings={"ComPorts": comports([0]), "BoxRate": 12}) as env:
+            ini = os.path.join(env.prefix.windows_dir, "quorveld.INI")
+            before = env.prefix.read_ini("quorveld.INI")
+            env.prefix.wine(["cmd", "/c", "exit"], timeout=120)
+            self.driver = env.driver()
+            with tempfile.NamedTemporaryFile(suffix=".trace") as trace:
+                self.service = subprocess.Popen(
+                    syscall_trace.killed_at_first_write(
+                        wine_command() + [INSTALL_DIR + "\\quorveld.exe"], ini, trace.name),
+                    env=env.prefix.env, cwd=env.prefix.drive_c, stdout=subprocess.DEVNULL,
+                    stderr=subprocess.DEVNULL)
+                env.processes.append(self.service)
+                self.assertTrue(env.server.wait_for_requests(1, 60), "the service did not start")
+                # Traced, every system call of the service stops it: it draws slowly.
+                self.open_dialog(timeout=90)
+                self.driver.set_text(DIALOG, BOX_RATE, "7")
+                self.driver.click(DIALOG, OK, post=True)
+                self.service.wait(120)
+                self.assertTrue(syscall_trace.was_killed(trace.name))
+            # The profile functions had emptied the file; its copy stands beside it.
+            self.assertNotEqual(env.prefix.read_ini("quorveld.INI"), before)
+            self.assertTrue(os.path.exists(ini + ".copy"))
+
+            env.start_service()
+            self.assertTrue(env.server.wait_for_requests(2, 30), "the service did not start again")
+            self.assertEqual(env.prefix.read_ini("quorveld.INI"), before)
+            self.assertFalse(os.path.exists(ini + ".copy"))
 
     def test_box_and_server_tests(self):
         box = BoxSimulator(clock=datetime.datetime(2007, 1, 22, 13, 5, 0))

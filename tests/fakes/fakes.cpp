@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <sstream>
+
+#include "service/platform/file_contents.h"
 
 namespace quorvel::testing {
 namespace {
@@ -141,9 +144,55 @@ std::string MemoryProfileStore::GetString(const std::string& file, const std::st
 
 bool MemoryProfileStore::WriteString(const std::string& file, const std::string& section,
                                      const std::string& key, const std::string& value) {
+  if (unwritable.count(file)) return false;
   values[{file, section, key}] = value;
   writes.push_back(file + "/" + section + "/" + key + "=" + value);
   return true;
+}
+
+void FileProfileStore::Load(const std::string& file) {
+  for (auto it = values.begin(); it != values.end();)
+    it = std::get<0>(it->first) == file ? values.erase(it) : std::next(it);
+  const auto text = ReadWholeFile(files_, PathOf(file));
+  std::istringstream lines(text.value_or(""));
+  std::string section;
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const auto equals = line.find('=');
+    if (line.size() > 1 && line.front() == '[' && line.back() == ']')
+      section = line.substr(1, line.size() - 2);
+    else if (equals != std::string::npos)
+      values[{file, section, line.substr(0, equals)}] = line.substr(equals + 1);
+  }
+}
+
+int FileProfileStore::GetInt(const std::string& file, const std::string& section,
+                             const std::string& key, int fallback) {
+  Load(file);
+  return MemoryProfileStore::GetInt(file, section, key, fallback);
+}
+
+std::string FileProfileStore::GetString(const std::string& file, const std::string& section,
+                                        const std::string& key, const std::string& fallback,
+                                        std::size_t capacity) {
+  Load(file);
+  return MemoryProfileStore::GetString(file, section, key, fallback, capacity);
+}
+
+bool FileProfileStore::WriteString(const std::string& file, const std::string& section,
+                                   const std::string& key, const std::string& value) {
+  if (++attempts == failAt) return false;
+  Load(file);
+  MemoryProfileStore::WriteString(file, section, key, value);
+  std::string text, current;
+  for (const auto& [where, entry] : values) {
+    const auto& [name, entrySection, entryKey] = where;
+    if (name != file) continue;
+    if (entrySection != current) text += "[" + (current = entrySection) + "]\r\n";
+    text += entryKey + "=" + entry + "\r\n";
+  }
+  FileHandle out = files_.Open(PathOf(file), "wb", /*denyWrite=*/false);
+  return out && std::fwrite(text.data(), 1, text.size(), out.get()) == text.size();
 }
 
 }  // namespace quorvel::testing

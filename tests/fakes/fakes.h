@@ -3,8 +3,10 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "service/core/service_window.h"
@@ -100,12 +102,40 @@ class MemoryProfileStore : public ProfileStore {
                         const std::string& fallback, std::size_t capacity) override;
   bool WriteString(const std::string& file, const std::string& section, const std::string& key,
                    const std::string& value) override;
+  std::string LastErrorText() override { return failure; }
   void Set(const std::string& file, const std::string& key, const std::string& value,
            const std::string& section = "Options") {
     values[{file, section, key}] = value;
   }
   std::map<std::tuple<std::string, std::string, std::string>, std::string> values;
   std::vector<std::string> writes;  // "file/section/key=value" in order
+  // Writes to these files fail, with `failure` as the system's reason.
+  std::set<std::string> unwritable;
+  std::string failure = "Access denied.";
+};
+
+// INI files as real files in `folder`, rewritten through `files` the way the profile functions
+// do it: every write reads the file, empties it and writes it out whole, and never commits
+// it. The `failAt`-th write (counting from 1; 0 never) fails before it touches the file.
+class FileProfileStore : public MemoryProfileStore {
+ public:
+  FileProfileStore(FileSystem& files, std::string folder)
+      : files_(files), folder_(std::move(folder)) {}
+  int GetInt(const std::string& file, const std::string& section, const std::string& key,
+             int fallback) override;
+  std::string GetString(const std::string& file, const std::string& section, const std::string& key,
+                        const std::string& fallback, std::size_t capacity) override;
+  bool WriteString(const std::string& file, const std::string& section, const std::string& key,
+                   const std::string& value) override;
+  std::string PathOf(const std::string& file) override { return folder_ + "\\" + file; }
+  int failAt = 0;
+  int attempts = 0;
+
+ private:
+  void Load(const std::string& file);
+
+  FileSystem& files_;
+  std::string folder_;
 };
 
 class FakeProgramInfo : public ProgramInfo {

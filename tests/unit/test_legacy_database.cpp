@@ -190,12 +190,15 @@ class RewrittenInPlace : public testing::MemoryProfileStore {
                    const std::string& value) override {
     dir_.Write(file, "");
     if (killedWhileWriting) throw Killed{};
+    if (diskFull) return false;
     dir_.Write(file, Text() + section + "]" + key + "=" + value + "\n");
     return MemoryProfileStore::WriteString(file, section, key, value);
   }
   std::string Text() const { return "[Preferences]Database=C:\\rcs\\counts.db\n"; }
+  std::string LastErrorText() override { return "There is not enough space on the disk."; }
   struct Killed {};
   bool killedWhileWriting = false;
+  bool diskFull = false;  // the file is emptied, then the write fails
 
  private:
   const TempDir& dir_;
@@ -209,8 +212,8 @@ TEST_CASE("rcs.ini outlives a kill while its Port entry is written") {
   const std::string copy = local.ServicePath() + "\\rcs.ini.copy";
 
   SUBCASE("the entry written, the copy gone; not written again while it is 668") {
-    NoteLegacyDatabaseUse(profiles, *files, copy);
-    NoteLegacyDatabaseUse(profiles, *files, copy);
+    CHECK_FALSE(NoteLegacyDatabaseUse(profiles, *files, copy));
+    CHECK_FALSE(NoteLegacyDatabaseUse(profiles, *files, copy));
     CHECK(profiles.writes == std::vector<std::string>{"rcs.ini/Communication/Port=668"});
     CHECK_FALSE(files->Exists(copy));
   }
@@ -222,8 +225,20 @@ TEST_CASE("rcs.ini outlives a kill while its Port entry is written") {
     CHECK(windows.Read("rcs.ini") == profiles.Text());
     CHECK_FALSE(files->Exists(copy));
   }
+  SUBCASE("the write fails part way: the file is put back and the failure told") {
+    profiles.diskFull = true;
+    const auto failure = NoteLegacyDatabaseUse(profiles, *files, copy);
+    REQUIRE(failure);
+    CHECK(failure->file == windows.ServicePath() + "\\rcs.ini");
+    CHECK(failure->reason == "There is not enough space on the disk.");
+    CHECK(windows.Read("rcs.ini") == profiles.Text());
+    CHECK_FALSE(files->Exists(copy));
+  }
   SUBCASE("no copy can be made: the file is left alone until a later merge") {
-    NoteLegacyDatabaseUse(profiles, *files, local.ServicePath() + "\\missing\\rcs.ini.copy");
+    const std::string unreachable = local.ServicePath() + "\\missing\\rcs.ini.copy";
+    const auto failure = NoteLegacyDatabaseUse(profiles, *files, unreachable);
+    REQUIRE(failure);
+    CHECK(failure->file == unreachable);
     CHECK(profiles.writes.empty());
     CHECK(windows.Read("rcs.ini") == profiles.Text());
   }

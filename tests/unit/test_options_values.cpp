@@ -136,6 +136,14 @@ TEST_CASE("the file check's paths") {
   }
 }
 
+TEST_CASE("settings that could not be saved are said with the file and the system's reason") {
+  CHECK(NotSavedMessage({"C:\\WINDOWS\\quorveld.INI", "Access denied."}) ==
+        "The settings were not saved.\n\nUnable to write file:\nC:\\WINDOWS\\quorveld.INI\n\n"
+        "Access denied.");
+  CHECK(NotSavedMessage({"quorveld.INI", ""}) ==
+        "The settings were not saved.\n\nUnable to write file:\nquorveld.INI");
+}
+
 TEST_CASE("port list items follow the ports found and preselect the flagged ones") {
   PortFlags flags{};
   flags[0] = 1;

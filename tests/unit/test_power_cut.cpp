@@ -222,6 +222,20 @@ TEST_CASE("a power cut at any point of an upload, merge and trim loses and doubl
   CHECK(uncut.totals == kMergedOnce);
 }
 
+TEST_CASE("an rcs.ini that cannot be written is logged at each merge; the counts go in once") {
+  Site site;
+  ThreeBoxDays(site);
+  site.profiles.unwritable.insert("rcs.ini");
+  site.Run(6);
+  site.Stop();
+  CHECK(TotalsOf(site.dir.Read("counts.db")) == kMergedOnce);
+  const std::string log = site.dir.Read("quorveld.log");
+  const std::string line = ";Unable to write rcs.ini: Access denied.\r\n";
+  std::size_t lines = 0;
+  for (auto at = log.find(line); at != std::string::npos; at = log.find(line, at + 1)) ++lines;
+  CHECK(lines == 3);
+}
+
 TEST_CASE("a trim refused by another program is finished before anything is sent again") {
   const Setup heldCache = [](Site& site) {
     ThreeBoxDays(site);

@@ -1,7 +1,11 @@
 #include <doctest.h>
 
+#include <filesystem>
+
 #include "service/settings/settings.h"
 #include "tests/fakes/fakes.h"
+#include "tests/fakes/power_cut_file_system.h"
+#include "tests/support/temp_dir.h"
 
 using namespace quorvel;
 using quorvel::testing::MemoryProfileStore;
@@ -156,4 +160,115 @@ TEST_CASE("writing the settings back leaves Secure as it is stored") {
 TEST_CASE("program directory is the path before its last backslash") {
   CHECK(ProgramDirectory("C:\\quorvl\\quorveld.exe") == "C:\\quorvl");
   CHECK(ProgramDirectory("quorveld.exe") == "quorveld.exe");
+}
+
+namespace {
+
+using quorvel::testing::FileProfileStore;
+using quorvel::testing::PowerCutFileSystem;
+using quorvel::testing::TempDir;
+
+// quorveld.INI in a folder of its own, rewritten in place by every write as the profile
+// functions do it, on a file system that can lose its power.
+struct SettingsFolder {
+  TempDir dir;
+  PowerCutFileSystem files;
+  FileProfileStore store{files, dir.ServicePath()};
+  const std::string path = store.PathOf(kSettingsFile);
+  const std::string oldText =
+      "[Options]\r\nBoxRate=12\r\nComPorts=1\r\nSecure=1\r\nServerDomain=old.example\r\n";
+
+  SettingsFolder() {
+    dir.Write(kSettingsFile, oldText);
+    files.TakeAsDurable(path);
+  }
+  Settings Edited() {
+    Settings s = Read(store);
+    s.BoxRate = 7;
+    s.ServerDomain = "new.example";
+    s.PortSelected[2] = 1;
+    return s;
+  }
+  std::string Text() const { return dir.Read(kSettingsFile); }
+  bool CopyLeft() const {
+    return std::filesystem::exists(dir.File(std::string(kSettingsFile) + ".copy"));
+  }
+};
+
+}  // namespace
+
+TEST_CASE("a save writes every setting, or says which file failed and why and keeps the old") {
+  {
+    SettingsFolder f;
+    CHECK_FALSE(SaveSettings(f.store, f.files, f.Edited()));
+    const Settings back = Read(f.store);
+    CHECK(back.BoxRate == 7);
+    CHECK(back.ServerDomain == "new.example");
+    CHECK(SelectedPorts(back) == "0,2");
+    CHECK(back.Secure == 1);
+    CHECK(f.store.attempts == 10);
+    CHECK_FALSE(f.CopyLeft());
+  }
+  for (int failAt = 1; failAt <= 10; ++failAt) {
+    CAPTURE(failAt);
+    SettingsFolder f;
+    const Settings edited = f.Edited();
+    f.store.failAt = failAt;
+    const auto failure = SaveSettings(f.store, f.files, edited);
+    REQUIRE(failure);
+    CHECK(failure->file == f.path);
+    CHECK(failure->reason == "Access denied.");
+    CHECK(f.store.attempts == failAt);  // nothing more is tried after a failure
+    CHECK(f.Text() == f.oldText);
+    CHECK_FALSE(f.CopyLeft());
+  }
+  {
+    // A standard user may not create the copy beside the file: nothing is written.
+    SettingsFolder f;
+    const Settings edited = f.Edited();
+    f.files.busy.insert(f.path + ".copy.new");
+    const auto failure = SaveSettings(f.store, f.files, edited);
+    REQUIRE(failure);
+    CHECK(failure->file == f.path + ".copy");
+    CHECK(f.store.attempts == 0);
+    CHECK(f.Text() == f.oldText);
+  }
+}
+
+TEST_CASE("a kill or power cut at any step of a save leaves all the old settings or all the new") {
+  std::string newText;
+  int operations = 0;
+  {
+    SettingsFolder f;
+    const Settings edited = f.Edited();
+    const int before = f.files.operations();
+    REQUIRE_FALSE(SaveSettings(f.store, f.files, edited));
+    operations = f.files.operations() - before;
+    newText = f.Text();
+  }
+  REQUIRE(newText.find("BoxRate=7") != std::string::npos);
+  int leftOld = 0, leftNew = 0;
+  for (int cut = 1; cut <= operations; ++cut) {
+    for (const bool powerCut : {false, true}) {
+      CAPTURE(cut);
+      CAPTURE(powerCut);
+      SettingsFolder f;
+      const Settings edited = f.Edited();
+      f.files.CutAfter(f.files.operations() + cut);
+      CHECK_THROWS_AS(SaveSettings(f.store, f.files, edited), PowerCutFileSystem::PowerCut);
+      if (powerCut)
+        f.files.LeaveOnlyDurable();  // only what reached the disk itself
+      else
+        f.files.CutAfter(0);  // killed: the system keeps every write
+      RestoreSettingsFile(f.store, f.files);  // the next start, before the settings are read
+      const std::string text = f.Text();
+      CHECK((text == f.oldText || text == newText));
+      leftOld += text == f.oldText;
+      leftNew += text == newText;
+      CHECK_FALSE(f.CopyLeft());
+    }
+  }
+  MESSAGE(operations << " cut points tried");
+  CHECK(leftOld > 0);
+  CHECK(leftNew > 0);
 }

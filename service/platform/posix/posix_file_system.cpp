@@ -2,7 +2,10 @@
 // backslashes; here they become slashes. Sharing modes do not exist and are ignored.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "service/platform/posix/host_path.h"
 #include "service/platform/file_system.h"
@@ -30,6 +33,7 @@ class PosixFileSystem : public FileSystem {
   bool Truncate(const std::string& path, std::int64_t size) override {
     return truncate(HostPath(path).c_str(), static_cast<off_t>(size)) == 0;
   }
+  std::string LastErrorText() override { return std::strerror(errno); }
 };
 
 }  // namespace

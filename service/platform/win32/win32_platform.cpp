@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "framework/system_library.h"
+#include "service/platform/win32/system_error.h"
 
 namespace quorvel {
 namespace {
@@ -76,8 +77,10 @@ std::string PrivateProfileStore::GetString(const std::string& file, const std::s
 
 bool PrivateProfileStore::WriteString(const std::string& file, const std::string& section,
                                       const std::string& key, const std::string& value) {
-  return WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()) !=
-         0;
+  if (WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()))
+    return true;
+  lastError_ = SystemErrorText(GetLastError());
+  return false;
 }
 
 std::string PrivateProfileStore::PathOf(const std::string& file) {

@@ -42,6 +42,10 @@ class PrivateProfileStore : public ProfileStore {
   bool WriteString(const std::string& file, const std::string& section, const std::string& key,
                    const std::string& value) override;
   std::string PathOf(const std::string& file) override;
+  std::string LastErrorText() override { return lastError_; }
+
+ private:
+  std::string lastError_;
 };
 
 class ModuleProgramInfo : public ProgramInfo {
