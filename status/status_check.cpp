@@ -285,8 +285,14 @@ SiteStatus GatherStatus(const StatusOptions& options, Surroundings& around) {
     return s;
   }
   ini.file.reset();
-  if (options.ini) {
-    ProfileAt profiles(around.profiles, s.iniPath);
+  // A copy beside the file means a save was cut off: the file may be empty or torn, and the
+  // service puts the copy back at its next start, so the copy holds the settings in force.
+  const std::string copy = s.iniPath + kSettingsCopySuffix;
+  OpenedFile cutOffSave = around.files.OpenShared(copy);
+  const bool readCopy = cutOffSave.outcome == OpenOutcome::Opened;
+  cutOffSave.file.reset();
+  if (options.ini || readCopy) {
+    ProfileAt profiles(around.profiles, readCopy ? copy : s.iniPath);
     s.settings = ReadSettings(profiles, around.programDirectory);
   } else {
     s.settings = ReadSettings(around.profiles, around.programDirectory);

@@ -9,8 +9,6 @@
 namespace quorvel {
 namespace {
 
-constexpr const char* kSettingsCopySuffix = ".copy";
-
 int ReadInt(ProfileStore& store, const char* key, int fallback) {
   return store.GetInt(kSettingsFile, kSettingsSection, key, fallback);
 }
@@ -128,15 +126,16 @@ std::optional<WriteFailure> SaveSettings(ProfileStore& store, FileSystem& files,
                                          const Settings& settings) {
   const std::string path = store.PathOf(kSettingsFile);
   const std::string copy = SettingsCopyPath(store);
-  // A standard user may not create files in the Windows folder: then nothing is written.
-  if (!path.empty() && !KeepCommittedCopy(files, path, copy))
-    return WriteFailure{copy, files.LastErrorText()};
+  // A user who may write quorveld.INI yet not create files beside it in the Windows folder
+  // saves as before, in place and without the copy; one who may do neither is told about the
+  // settings file itself.
+  const bool copied = !path.empty() && KeepCommittedCopy(files, path, copy);
   if (!WriteSettings(store, settings)) {
     const WriteFailure failure{path.empty() ? kSettingsFile : path, store.LastErrorText()};
-    if (!path.empty()) RestoreCommittedCopy(files, path, copy);
+    if (copied) RestoreCommittedCopy(files, path, copy);
     return failure;
   }
-  if (!path.empty() && !DropCommittedCopy(files, path, copy))
+  if (copied && !DropCommittedCopy(files, path, copy))
     return WriteFailure{path, files.LastErrorText()};
   return std::nullopt;
 }

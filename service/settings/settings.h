@@ -12,6 +12,8 @@ namespace quorvel {
 
 constexpr int kPortCount = 256;
 constexpr const char* kSettingsFile = "quorveld.INI";
+// Beside the settings file while a save rewrites it: the settings before the save.
+constexpr const char* kSettingsCopySuffix = ".copy";
 constexpr const char* kSettingsSection = "Options";
 // Server used when the store has no ServerDomain key at all.
 constexpr const char* kDefaultServerHost = "localhost";

@@ -223,14 +223,23 @@ TEST_CASE("a save writes every setting, or says which file failed and why and ke
     CHECK_FALSE(f.CopyLeft());
   }
   {
-    // A standard user may not create the copy beside the file: nothing is written.
+    // A user who may write the file but not create the copy beside it saves in place.
     SettingsFolder f;
     const Settings edited = f.Edited();
     f.files.busy.insert(f.path + ".copy.new");
+    CHECK_FALSE(SaveSettings(f.store, f.files, edited));
+    CHECK(Read(f.store).BoxRate == 7);
+    CHECK_FALSE(f.CopyLeft());
+  }
+  {
+    // A user who may do neither is told about the settings file, which keeps the old text.
+    SettingsFolder f;
+    const Settings edited = f.Edited();
+    f.files.busy.insert(f.path + ".copy.new");
+    f.store.failAt = 1;
     const auto failure = SaveSettings(f.store, f.files, edited);
     REQUIRE(failure);
-    CHECK(failure->file == f.path + ".copy");
-    CHECK(f.store.attempts == 0);
+    CHECK(failure->file == f.path);
     CHECK(f.Text() == f.oldText);
   }
 }

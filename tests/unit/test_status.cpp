@@ -428,6 +428,14 @@ TEST_CASE("the verdict follows the service, the waiting records and the ages") {
     const std::string expected = "QUORVEL OK - 1 port, 1 box, ";
     CHECK(Start(check.Summary(options), expected) == expected);
   }
+  SUBCASE("a save of the settings cut off: the copy beside the file holds the settings") {
+    const std::string copy = site.dir.ServicePath() + "\\quorveld.INI.copy";
+    site.dir.Write("quorveld.INI.copy", "");
+    site.fake.profiles.Set(copy, "LocalDir", site.dir.ServicePath());
+    site.fake.profiles.Set(copy, "ComPorts", "001");
+    const std::string expected = "QUORVEL OK - 1 port, 1 box, ";
+    CHECK(Start(check.Summary(), expected) == expected);
+  }
   SUBCASE("JSON carries the same facts") {
     const SiteStatus status = check.Gather();
     const std::string json = StatusJson(status, Judge(status), site.fake.clock);
