@@ -78,6 +78,16 @@ class FakeHost : public UpdateHost {
     lines.push_back("(start " + path + ")");
     return startResult;
   }
+  bool InstallUninstaller(const std::string& path) override {
+    uninstaller = path;
+    return uninstallerWorks;
+  }
+  bool WriteUninstallEntry(const UninstallEntry& written) override {
+    entry = written;
+    return entryWorks;
+  }
+  std::uint64_t FileSize(const std::string&) override { return 0; }
+  std::string GetCompanyName(const std::string&) override { return ""; }
 
   Lines lines;
   std::map<int, std::uint32_t> computed{{130, 0x11}, {131, 0x22}, {132, 0x33}};
@@ -102,6 +112,10 @@ class FakeHost : public UpdateHost {
   StartResult startResult = StartResult::Running;
   bool complete = true;
   std::set<std::string> releaseCopies;
+  std::string uninstaller = "(unset)";
+  bool uninstallerWorks = true;
+  UninstallEntry entry;
+  bool entryWorks = true;
 };
 
 const Lines kIntact{"Starting.", "Performing internal integrity check.",
