@@ -155,6 +155,33 @@ TEST_CASE("an update replaces the program file found at the default path") {
     refused.autorunWorks = false;
     RunUpdate(refused);
     CHECK(refused.lines.back() == "Failed to add autorun registry key.");
+    CHECK(refused.uninstaller == "(unset)");
+  }
+}
+
+TEST_CASE("an install or update leaves the uninstaller and the entry that names it") {
+  FakeHost host;
+  SUBCASE("a fresh installation") { host.installYes = true; }
+  SUBCASE("an update") { host.present = {"C:\\quorvl\\quorveld.exe"}; }
+  CHECK(RunUpdate(host) == RunOutcome::Done);
+  CHECK(host.uninstaller == "C:\\quorvl\\quorvel-uninstall.exe");
+  CHECK(host.entry.displayIcon == "C:\\quorvl\\quorveld.exe");
+  CHECK(host.entry.displayVersion == "1.0.4.2");
+  CHECK(host.lines.back() == "Autorun registry key added.");
+
+  SUBCASE("an entry that cannot be written fails the run") {
+    FakeHost refused;
+    refused.present = {"C:\\quorvl\\quorveld.exe"};
+    refused.entryWorks = false;
+    CHECK(RunUpdate(refused) == RunOutcome::Failed);
+    CHECK(refused.lines.back() == "Failed to add the uninstall entry.");
+  }
+  SUBCASE("an uninstaller that cannot be copied writes no entry") {
+    FakeHost refused;
+    refused.present = {"C:\\quorvl\\quorveld.exe"};
+    refused.uninstallerWorks = false;
+    CHECK(RunUpdate(refused) == RunOutcome::Failed);
+    CHECK(refused.entry.displayIcon.empty());
   }
 }
 
