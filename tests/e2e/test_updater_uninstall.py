@@ -139,6 +139,18 @@ class UninstallTest(UnattendedCase):
         self.assertEqual(proc.returncode, 0)
         self.assertFalse(os.path.exists(self.prefix.unix_path(r"C:\quorvl")))
 
+    def test_the_log_names_what_stays(self):
+        target = r"C:\Program Files\Quorvel\quorveld.exe"
+        self.assertEqual(self.run_updater("/quiet", "/target=" + target), 0)
+        self.place(r"C:\Program Files\Quorvel\quorveld.dat", RECORDS)
+        self.assertEqual(self.run_updater("/uninstall", "/quiet", r"/log=C:\update.log"), 0)
+        self.assertEqual(self.log_lines(), [
+            "Starting uninstall.", "Installation: " + target, "Autorun registry key removed.",
+            "Program and libraries removed.", r"Kept: C:\Program Files\Quorvel\quorveld.dat",
+            "Uninstall entry removed.", "Uninstall successful."])
+        self.assertEqual(os.listdir(self.prefix.unix_path(r"C:\Program Files\Quorvel")),
+                         ["quorveld.dat"])
+
     def test_with_nothing_installed_uninstall_ends_with_3_and_changes_nothing(self):
         before = self.drive_c_files()
         self.assertEqual(self.run_updater("/uninstall", "/quiet", r"/log=C:\update.log"), 3)
