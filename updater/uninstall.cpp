@@ -70,8 +70,7 @@ bool RemoveRemainingFiles(UninstallHost& host, const std::string& target, bool& 
     if (!host.RemoveFile(files[i])) left.push_back(files[i]);
   }
   const std::string uninstaller = UninstallerPathFor(target);
-  if (!host.RemoveFile(uninstaller + ".new") ||
-      !RemoveUninstaller(host, uninstaller, atRestart)) {
+  if (!host.RemoveFile(uninstaller + ".new") || !RemoveUninstaller(host, uninstaller, atRestart)) {
     left.push_back(uninstaller);
   }
   for (const std::string& path : left) host.AddStatusLine("Could not remove: " + path);
@@ -97,8 +96,7 @@ void RemoveFolderOrSayWhatStays(UninstallHost& host, const std::string& target, 
 
 std::string UninstallCommand(const std::string& uninstaller, const std::string& target,
                              bool quiet) {
-  return "\"" + uninstaller + "\" /uninstall \"/target=" + target + "\"" +
-         (quiet ? " /quiet" : "");
+  return "\"" + uninstaller + "\" /uninstall \"/target=" + target + "\"" + (quiet ? " /quiet" : "");
 }
 
 UninstallEntry EntryFor(UpdateHost& host, const std::string& target) {

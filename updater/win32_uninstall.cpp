@@ -26,7 +26,7 @@ SelfRemoval RemoveOwnImage(const std::string& path) {
     return SelfRemoval::Gone;
   }
   return MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT) ? SelfRemoval::AtRestart
-                                                                          : SelfRemoval::Failed;
+                                                                         : SelfRemoval::Failed;
 }
 
 std::vector<std::string> FolderContents(const std::string& folder) {

@@ -165,11 +165,10 @@ TEST_CASE("an uninstall removes the program, its libraries and registration, nev
   host.Install();
   host.files.insert(kProgram + ".old");  // left by an update cut short
   CHECK(RunUninstall(host) == RunOutcome::Done);
-  CHECK(host.lines ==
-        Lines{"Starting uninstall.", "Installation: C:\\quorvl\\quorveld.exe",
-              "Autorun registry key removed.", "Program and libraries removed.",
-              "Kept: C:\\quorvl\\quorveld.dat", "Kept: C:\\quorvl\\quorveld.log",
-              "Uninstall entry removed.", "Uninstall successful."});
+  CHECK(host.lines == Lines{"Starting uninstall.", "Installation: C:\\quorvl\\quorveld.exe",
+                            "Autorun registry key removed.", "Program and libraries removed.",
+                            "Kept: C:\\quorvl\\quorveld.dat", "Kept: C:\\quorvl\\quorveld.log",
+                            "Uninstall entry removed.", "Uninstall successful."});
   CHECK(NothingOfTheProgramLeft(host));
   CHECK(host.folders.count("C:\\quorvl\\") == 1);
 
@@ -250,7 +249,9 @@ TEST_CASE("with nothing installed an uninstall changes nothing and ends with 3")
   host.running = true;  // a copy started by hand, which is not an installation
   RunOptions options;
   SUBCASE("no registration") {}
-  SUBCASE("a /target with none of the installation's files") { options.target = kProgram; }
+  SUBCASE("a /target with none of the installation's files") {
+    options.target = kProgram;
+  }
   CHECK(RunUninstall(host, options) == RunOutcome::NothingDone);
   CHECK(host.lines == Lines{"Starting uninstall.", "Nothing installed."});
   CHECK(host.steps == 0);
@@ -288,8 +289,9 @@ TEST_CASE("an uninstall that cannot finish says what is left") {
   }
 }
 
-TEST_CASE("a power cut at any step of an uninstall leaves an installation or lets the next run "
-          "finish") {
+TEST_CASE(
+    "a power cut at any step of an uninstall leaves an installation or lets the next run "
+    "finish") {
   for (const bool fromTheFolder : {false, true}) {
     int cutPoints = 0;
     for (int cut = 0;; ++cut) {
@@ -320,7 +322,7 @@ TEST_CASE("a power cut at any step of an uninstall leaves an installation or let
       host.ownImage = "C:\\tools\\updater.exe";
       const RunOutcome next = RunUninstall(host);
       CHECK(next == (host.lines.back() == "Nothing installed." ? RunOutcome::NothingDone
-                                                              : RunOutcome::Done));
+                                                               : RunOutcome::Done));
       CHECK(NothingOfTheProgramLeft(host));
     }
     MESSAGE("power cut tried at " << cutPoints << " steps");
