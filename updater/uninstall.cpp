@@ -90,6 +90,10 @@ void RemoveFolderOrSayWhatStays(UninstallHost& host, const std::string& target, 
   if (empty && !atRestart && host.RemoveFolder(folder)) {
     host.AddStatusLine("Folder removed: " + FolderOf(target));
   }
+  const std::string data = host.ReadDataFolder();
+  if (!data.empty() && !SameWindowsPath(JoinPath(data, ""), folder)) {
+    host.AddStatusLine("Kept: the log and counts cache in " + data);
+  }
 }
 
 }  // namespace

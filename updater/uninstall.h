@@ -41,6 +41,8 @@ class UninstallHost : public UpdateHost {
   virtual std::vector<std::string> FolderContents(const std::string& folder) = 0;
   // Removes the folder when it is empty; true when it is gone.
   virtual bool RemoveFolder(const std::string& folder) = 0;
+  // The folder the service's settings name for its log and cache; "" when they name none.
+  virtual std::string ReadDataFolder() = 0;
 };
 
 // Command line of the uninstaller at `uninstaller` for the program at `target`, quoted so that it

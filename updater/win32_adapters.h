@@ -106,6 +106,8 @@ std::string OwnImagePath();
 SelfRemoval RemoveOwnImage(const std::string& path);
 std::vector<std::string> FolderContents(const std::string& folder);
 bool RemoveFolder(const std::string& folder);
+// LocalDir of the service's settings; "" when it is not set.
+std::string ReadDataFolder();
 std::uint64_t FileSize(const std::string& path);
 // Starts the program at `path` in its own folder, in the logged-on user's session when the
 // updater runs in the services' session, and waits a few seconds to see it running.

@@ -1,4 +1,6 @@
 // The files an uninstall removes, the updater's own among them.
+#include "service/settings/settings.h"
+#include "updater/paths.h"
 #include "updater/win32_adapters.h"
 
 namespace quorvel::updater {
@@ -46,6 +48,12 @@ bool RemoveFolder(const std::string& folder) {
   std::string path = folder;
   if (!path.empty() && path.back() == '\\') path.pop_back();
   return RemoveDirectoryA(path.c_str()) != 0;
+}
+
+std::string ReadDataFolder() {
+  char folder[kPathLimit] = {};
+  GetPrivateProfileStringA(kSettingsSection, "LocalDir", "", folder, sizeof(folder), kSettingsFile);
+  return folder;
 }
 
 std::uint64_t FileSize(const std::string& path) {

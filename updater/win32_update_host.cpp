@@ -152,6 +152,10 @@ bool Win32UpdateHost::RemoveFolder(const std::string& folder) {
   return updater::RemoveFolder(folder);
 }
 
+std::string Win32UpdateHost::ReadDataFolder() {
+  return updater::ReadDataFolder();
+}
+
 void QuietUpdateHost::SearchForServiceProgram() {
   Win32SearchDisk disk(nullptr, nullptr);
   updater::SearchForServiceProgram(disk, FoundList());

@@ -41,6 +41,7 @@ class Win32UpdateHost : public UninstallHost {
   SelfRemoval RemoveOwnImage(const std::string& path) override;
   std::vector<std::string> FolderContents(const std::string& folder) override;
   bool RemoveFolder(const std::string& folder) override;
+  std::string ReadDataFolder() override;
 
  protected:
   void LogStatusLine(const std::string& line);

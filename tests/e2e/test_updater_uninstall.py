@@ -143,11 +143,13 @@ class UninstallTest(UnattendedCase):
         target = r"C:\Program Files\Quorvel\quorveld.exe"
         self.assertEqual(self.run_updater("/quiet", "/target=" + target), 0)
         self.place(r"C:\Program Files\Quorvel\quorveld.dat", RECORDS)
+        self.prefix.write_ini("quorveld.INI", {"Options": {"LocalDir": r"C:\counts"}})
         self.assertEqual(self.run_updater("/uninstall", "/quiet", r"/log=C:\update.log"), 0)
         self.assertEqual(self.log_lines(), [
             "Starting uninstall.", "Installation: " + target, "Autorun registry key removed.",
             "Program and libraries removed.", r"Kept: C:\Program Files\Quorvel\quorveld.dat",
-            "Uninstall entry removed.", "Uninstall successful."])
+            r"Kept: the log and counts cache in C:\counts", "Uninstall entry removed.",
+            "Uninstall successful."])
         self.assertEqual(os.listdir(self.prefix.unix_path(r"C:\Program Files\Quorvel")),
                          ["quorveld.dat"])
 

@@ -116,6 +116,7 @@ class FakeUninstallHost : public UninstallHost {
     }
     return names;
   }
+  std::string ReadDataFolder() override { return dataFolder; }
   bool RemoveFolder(const std::string& folder) override {
     Step();
     if (!FolderContents(folder).empty()) return false;
@@ -148,6 +149,7 @@ class FakeUninstallHost : public UninstallHost {
   std::map<std::string, std::uint64_t> sizes;
   std::string ownImage = "C:\\tools\\updater.exe";
   SelfRemoval selfRemoval = SelfRemoval::Gone;
+  std::string dataFolder;
   int steps = 0;
   int cutAt = -1;
 };
@@ -180,6 +182,18 @@ TEST_CASE("an uninstall removes the program, its libraries and registration, nev
     CHECK(running.lines[2] == "quorveld is running.");
     CHECK(running.lines[3] == "(stop)");
     CHECK(NothingOfTheProgramLeft(running));
+  }
+  SUBCASE("the log and cache kept in another folder are named too") {
+    FakeUninstallHost elsewhere;
+    elsewhere.Install();
+    elsewhere.dataFolder = "D:\\counts";
+    CHECK(RunUninstall(elsewhere) == RunOutcome::Done);
+    CHECK(elsewhere.lines[6] == "Kept: the log and counts cache in D:\\counts");
+    FakeUninstallHost same;
+    same.Install();
+    same.dataFolder = "c:\\quorvl";
+    RunUninstall(same);
+    CHECK(same.lines == host.lines);
   }
   SUBCASE("a folder with nothing else in it goes") {
     FakeUninstallHost bare;
