@@ -43,6 +43,10 @@ bool ApplySwitch(UpdaterArguments& parsed, const std::string& argument) {
     parsed.start = true;
     return true;
   }
+  if (name == "uninstall" && !hasValue) {
+    parsed.uninstall = true;
+    return true;
+  }
   if (name == "target" && hasValue) return TakeValue(parsed.target, value, IsFullFilePath(value));
   if (name == "log" && hasValue) return TakeValue(parsed.logFile, value, true);
   return false;
@@ -80,6 +84,8 @@ UpdaterArguments ParseArguments(const std::vector<std::string>& arguments) {
       parsed.badSwitch = argument.empty() ? "\"\"" : argument;
     }
   }
+  // An uninstall starts nothing.
+  if (parsed.uninstall && parsed.start && parsed.badSwitch.empty()) parsed.badSwitch = "/start";
   return parsed;
 }
 
@@ -88,12 +94,13 @@ RunOptions RunOptionsFrom(const UpdaterArguments& arguments) {
   options.target = arguments.target;
   options.unattended = arguments.quiet;
   options.startService = arguments.start;
+  options.uninstall = arguments.uninstall;
   return options;
 }
 
 std::string BadSwitchMessage(const std::string& badSwitch) {
   return "Unknown or malformed switch: " + badSwitch +
-         "\r\n\r\nSwitches: /quiet /target=PATH /log=FILE /start";
+         "\r\n\r\nSwitches: /quiet /target=PATH /log=FILE /start /uninstall";
 }
 
 std::string FormatLogLine(const LocalTime& at, const std::string& statusLine) {

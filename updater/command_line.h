@@ -14,6 +14,7 @@ inline constexpr int kBadArgumentsExitCode = 4;
 struct UpdaterArguments {
   bool quiet = false;   // /quiet: no window, no questions
   bool start = false;   // /start: start the service after a successful run
+  bool uninstall = false;  // /uninstall: remove the installation (never with /start)
   std::string target;   // /target=PATH
   std::string logFile;  // /log=FILE: every status line, with date and time, appended
   // The first unknown or malformed argument, as given (an empty one as two quotes); "" when

@@ -5,6 +5,7 @@
 
 #include "updater/paths.h"
 #include "updater/payload.h"
+#include "updater/uninstall.h"
 
 namespace quorvel::updater {
 namespace {
@@ -51,25 +52,6 @@ void ShowVersion(UpdateHost& host, const char* label, const std::string& path) {
 }
 
 enum class Plan { Update, Install, NothingToDo };
-
-bool SameWindowsPath(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-// Other tools, and ours for a path with a blank, write the autorun value quoted.
-std::string Unquoted(const std::string& text) {
-  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
-    return text.substr(1, text.size() - 2);
-  }
-  return text;
-}
 
 // Unattended, among several copies: the one the autorun value names, or none.
 Plan ChooseByAutorun(UpdateHost& host, std::string& target) {
@@ -201,11 +183,35 @@ RunOutcome FinishRun(UpdateHost& host, const RunOptions& options, const std::str
   host.AddStatusLine(registered ? "Autorun registry key added."
                                 : "Failed to add autorun registry key.");
   RunOutcome outcome = registered ? RunOutcome::Done : RunOutcome::Failed;
+  // After the autorun value: a run cut short in between leaves a registered installation that
+  // the next update lists and /uninstall finds by that value.
+  if (registered && !RegisterUninstall(host, target)) {
+    host.AddStatusLine("Failed to add the uninstall entry.");
+    outcome = RunOutcome::Failed;
+  }
   if (options.startService && !StartProgram(host, target)) outcome = RunOutcome::Failed;
   return outcome;
 }
 
 }  // namespace
+
+bool SameWindowsPath(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::string Unquoted(const std::string& text) {
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') {
+    return text.substr(1, text.size() - 2);
+  }
+  return text;
+}
 
 std::string AutorunData(const std::string& path) {
   return path.find(' ') == std::string::npos ? path : "\"" + path + "\"";

@@ -13,6 +13,18 @@ namespace quorvel::updater {
 
 inline constexpr char kDefaultTargetPath[] = "C:\\quorvl\\quorveld.exe";
 
+// The installation's entry in the system's list of installed programs.
+struct UninstallEntry {
+  std::string displayName;
+  std::string displayVersion;  // "1.0.4.1"; "" when the program has no version information
+  std::string publisher;
+  std::string installLocation;  // the program's folder, without a trailing backslash
+  std::string displayIcon;
+  std::uint32_t estimatedSizeKb = 0;
+  std::string uninstallString;
+  std::string quietUninstallString;
+};
+
 enum class StartResult {
   Running,        // seen running (its mutex or window) within a few seconds
   Failed,         // could not be started, or not seen running in time
@@ -55,6 +67,15 @@ class UpdateHost : public StatusLines {
   virtual std::string ReadAutorun() = 0;
   // Starts the service program at `path` in the logged-on user's session.
   virtual StartResult StartProgramAt(const std::string& path) = 0;
+  // Puts a copy of the running updater at `path`, whole or not at all; true (and nothing done)
+  // when the updater runs from that very file.
+  virtual bool InstallUninstaller(const std::string& path) = 0;
+  // Writes the entry in the updater's registry view (and removes one from the other view).
+  virtual bool WriteUninstallEntry(const UninstallEntry& entry) = 0;
+  // Size in bytes of the file at `path`; 0 when it is missing.
+  virtual std::uint64_t FileSize(const std::string& path) = 0;
+  // The company name in the version information of the program at `path`; "" when it has none.
+  virtual std::string GetCompanyName(const std::string& path) = 0;
 };
 
 // What the command line asks of a run; the defaults are the plain interactive run.
@@ -66,6 +87,8 @@ struct RunOptions {
   bool unattended = false;
   // Start the service from the target path after a successful run.
   bool startService = false;
+  // Remove the installation instead (RunUninstall).
+  bool uninstall = false;
 };
 
 // How a run ended; the values are the updater's exit codes.
@@ -73,7 +96,8 @@ enum class RunOutcome {
   Done = 0,
   Failed = 1,       // a write, the autorun value or a start failed
   Corrupt = 2,      // a payload failed its check; nothing was touched
-  NothingDone = 3,  // several copies and no choice, or the installation declined
+  NothingDone = 3,  // several copies and no choice, the installation declined, or nothing
+                    // installed to remove
 };
 
 // The file an unpacked release has beside its own copies of the program and libraries.
@@ -82,6 +106,13 @@ inline constexpr char kReleaseMarkerName[] = "quorvel-release.txt";
 // The autorun value's data for the program at `path`: quoted when the path holds a blank, so
 // that the system cannot take a leading part of it for the program.
 std::string AutorunData(const std::string& path);
+
+// Windows paths compare in any letter case.
+bool SameWindowsPath(const std::string& a, const std::string& b);
+
+// The text without the double quotes around it, if it has them: other tools, and ours for a
+// path with a blank, write the autorun value quoted.
+std::string Unquoted(const std::string& text);
 
 // "1.0.4.1" style, from the two halves of a version.
 std::string FormatVersion(std::uint32_t mostSignificant, std::uint32_t leastSignificant);

@@ -2,6 +2,7 @@
 // runs without any window; see command_line.h for the switches.
 #include "framework/application.h"
 #include "updater/command_line.h"
+#include "updater/uninstall.h"
 #include "updater/updater_dialog.h"
 
 namespace quorvel::updater {
@@ -38,7 +39,8 @@ class UpdaterApp : public framework::Application {
     if (arguments.quiet) {
       QuietUpdateHost host;
       host.SetLogFile(arguments.logFile);
-      exitCode_ = static_cast<int>(RunUpdate(host, options));
+      exitCode_ = static_cast<int>(options.uninstall ? RunUninstall(host, options)
+                                                     : RunUpdate(host, options));
       return false;
     }
     UpdaterDialog dialog;

@@ -2,6 +2,7 @@
 
 #include "updater/resources/resource.h"
 #include "updater/select_file_dialog.h"
+#include "updater/uninstall.h"
 
 namespace quorvel::updater {
 
@@ -37,7 +38,7 @@ void UpdaterDialog::UseFixedPitchStatusFont() {
 }
 
 void UpdaterDialog::OnOK() {
-  outcome_ = RunUpdate(*this, options_);
+  outcome_ = options_.uninstall ? RunUninstall(*this, options_) : RunUpdate(*this, options_);
 }
 
 void UpdaterDialog::DoDataExchange(framework::FieldExchange& exchange) {

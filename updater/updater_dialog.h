@@ -14,7 +14,7 @@ class UpdaterDialog : public framework::Dialog, public Win32UpdateHost {
   UpdaterDialog();
   ~UpdaterDialog() override;
 
-  // What the command line asked of every run (/target, /start).
+  // What the command line asked of every run (/target, /start, /uninstall).
   void SetRunOptions(const RunOptions& options) { options_ = options; }
   // How the last run ended.
   RunOutcome Outcome() const { return outcome_; }
@@ -26,7 +26,7 @@ class UpdaterDialog : public framework::Dialog, public Win32UpdateHost {
 
  protected:
   bool OnInitDialog() override;
-  // Every OK command runs the update; there is no OK button, so it comes from our own post or
+  // Every OK command runs the update (or the uninstall); there is no OK button, so it comes from our own post or
   // from Enter.
   void OnOK() override;
   void DoDataExchange(framework::FieldExchange& exchange) override;

@@ -8,6 +8,7 @@
 #include "updater/payload.h"
 #include "updater/search.h"
 #include "updater/service_stop.h"
+#include "updater/uninstall.h"
 #include "updater/update.h"
 
 namespace quorvel::updater {
@@ -94,6 +95,23 @@ bool GetProductVersion(const std::string& path, std::uint32_t& mostSignificant,
 bool SetAutorun(const std::string& programPath);
 // The autorun value's text; "" when it is missing or not text.
 std::string ReadAutorun();
+// Removes the autorun value from both registry views; true when neither holds one any more.
+bool RemoveAutorun();
+// The CompanyName of the version information of the program at `path`; "" when it has none.
+std::string GetCompanyName(const std::string& path);
+
+// The uninstall entry, written in the updater's registry view; see uninstall.h.
+bool WriteUninstallEntry(const UninstallEntry& entry);
+std::string ReadUninstallEntryProgram();
+bool RemoveUninstallEntry();
+// The running updater's own file, and its removal while it runs.
+std::string OwnImagePath();
+SelfRemoval RemoveOwnImage(const std::string& path);
+std::vector<std::string> FolderContents(const std::string& folder);
+bool RemoveFolder(const std::string& folder);
+// LocalDir of the service's settings; "" when it is not set.
+std::string ReadDataFolder();
+std::uint64_t FileSize(const std::string& path);
 // Starts the program at `path` in its own folder, in the logged-on user's session when the
 // updater runs in the services' session, and waits a few seconds to see it running.
 StartResult StartProgram(const std::string& path);

@@ -6,6 +6,9 @@
 namespace quorvel::updater {
 namespace {
 
+constexpr int kRemoveAttempts = 4;
+constexpr unsigned kPauseBetweenAttempts = 500;
+
 HANDLE OpenForAppending(const std::string& path) {
   // Others may read the log while we run, and a second updater may append to it too.
   return CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -90,6 +93,67 @@ StartResult Win32UpdateHost::StartProgramAt(const std::string& path) {
   // While we hold the service's mutex a starting service takes itself for a second copy.
   service_.ReleaseServiceMutex();
   return StartProgram(path);
+}
+
+bool Win32UpdateHost::InstallUninstaller(const std::string& path) {
+  const std::string own = updater::OwnImagePath();
+  if (SameWindowsPath(own, path)) return true;
+  return !own.empty() && CopyInstalledFile(payloadDisk_, own, path);
+}
+
+bool Win32UpdateHost::WriteUninstallEntry(const UninstallEntry& entry) {
+  return updater::WriteUninstallEntry(entry);
+}
+
+std::uint64_t Win32UpdateHost::FileSize(const std::string& path) {
+  return updater::FileSize(path);
+}
+
+std::string Win32UpdateHost::GetCompanyName(const std::string& path) {
+  return updater::GetCompanyName(path);
+}
+
+std::string Win32UpdateHost::ReadUninstallEntryProgram() {
+  return updater::ReadUninstallEntryProgram();
+}
+
+bool Win32UpdateHost::RemoveAutorun() {
+  return updater::RemoveAutorun();
+}
+
+bool Win32UpdateHost::RemoveUninstallEntry() {
+  return updater::RemoveUninstallEntry();
+}
+
+bool Win32UpdateHost::RemoveFile(const std::string& path) {
+  // A program that has just ended, or a virus scanner, may hold the file for a moment.
+  for (int attempt = 0; attempt < kRemoveAttempts; ++attempt) {
+    if (attempt > 0) payloadDisk_.Pause(kPauseBetweenAttempts);
+    payloadDisk_.ClearReadOnly(path);
+    payloadDisk_.Remove(path);
+    if (!payloadDisk_.Exists(path)) return true;
+  }
+  return false;
+}
+
+std::string Win32UpdateHost::OwnImagePath() {
+  return updater::OwnImagePath();
+}
+
+SelfRemoval Win32UpdateHost::RemoveOwnImage(const std::string& path) {
+  return updater::RemoveOwnImage(path);
+}
+
+std::vector<std::string> Win32UpdateHost::FolderContents(const std::string& folder) {
+  return updater::FolderContents(folder);
+}
+
+bool Win32UpdateHost::RemoveFolder(const std::string& folder) {
+  return updater::RemoveFolder(folder);
+}
+
+std::string Win32UpdateHost::ReadDataFolder() {
+  return updater::ReadDataFolder();
 }
 
 void QuietUpdateHost::SearchForServiceProgram() {

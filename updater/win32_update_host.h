@@ -3,12 +3,13 @@
 #include <deque>
 #include <string>
 
+#include "updater/uninstall.h"
 #include "updater/update.h"
 #include "updater/win32_adapters.h"
 
 namespace quorvel::updater {
 
-class Win32UpdateHost : public UpdateHost {
+class Win32UpdateHost : public UninstallHost {
  public:
   // Every status line is also appended, with date and time, to `path` ("" for none).
   void SetLogFile(const std::string& path) { logFile_ = path; }
@@ -28,6 +29,19 @@ class Win32UpdateHost : public UpdateHost {
   bool SetAutorun(const std::string& path) override;
   std::string ReadAutorun() override;
   StartResult StartProgramAt(const std::string& path) override;
+  bool InstallUninstaller(const std::string& path) override;
+  bool WriteUninstallEntry(const UninstallEntry& entry) override;
+  std::uint64_t FileSize(const std::string& path) override;
+  std::string GetCompanyName(const std::string& path) override;
+  std::string ReadUninstallEntryProgram() override;
+  bool RemoveAutorun() override;
+  bool RemoveUninstallEntry() override;
+  bool RemoveFile(const std::string& path) override;
+  std::string OwnImagePath() override;
+  SelfRemoval RemoveOwnImage(const std::string& path) override;
+  std::vector<std::string> FolderContents(const std::string& folder) override;
+  bool RemoveFolder(const std::string& folder) override;
+  std::string ReadDataFolder() override;
 
  protected:
   void LogStatusLine(const std::string& line);

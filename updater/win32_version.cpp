@@ -29,15 +29,58 @@ std::string ReadAutorunIn(REGSAM view) {
   return read == ERROR_SUCCESS && type == REG_SZ ? std::string(data) : std::string();
 }
 
-// Removes the value from the other view, so that one value names the program.
-void RemoveAutorunFromOtherView() {
+void RemoveAutorunFrom(REGSAM view) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE | kOtherView, &key) !=
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_SET_VALUE | view, &key) !=
       ERROR_SUCCESS) {
     return;
   }
   RegDeleteValueA(key, kAutorunValue);
   RegCloseKey(key);
+}
+
+// Removes the value from the other view, so that one value names the program.
+void RemoveAutorunFromOtherView() {
+  RemoveAutorunFrom(kOtherView);
+}
+
+bool SetText(HKEY key, const char* name, const std::string& text) {
+  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                        static_cast<DWORD>(text.size() + 1)) == ERROR_SUCCESS;
+}
+
+bool SetNumber(HKEY key, const char* name, DWORD number) {
+  return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number),
+                        sizeof(number)) == ERROR_SUCCESS;
+}
+
+// The text value `name` of the uninstall entry in `view`; "" when it is missing or not text.
+std::string ReadEntryTextIn(REGSAM view, const char* name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_QUERY_VALUE | view, &key) !=
+      ERROR_SUCCESS) {
+    return "";
+  }
+  char data[kPathLimit + 2] = {};
+  DWORD type = 0;
+  DWORD size = sizeof(data) - 1;
+  const LONG read = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+  RegCloseKey(key);
+  return read == ERROR_SUCCESS && type == REG_SZ ? std::string(data) : std::string();
+}
+
+bool EntryIsIn(REGSAM view) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_QUERY_VALUE | view, &key) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+void RemoveEntryFrom(REGSAM view) {
+  RegDeleteKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, view, 0);
 }
 
 using GetSizeFunction = DWORD(WINAPI*)(LPCSTR, LPDWORD);
@@ -90,6 +133,74 @@ bool SetAutorun(const std::string& programPath) {
 std::string ReadAutorun() {
   const std::string own = ReadAutorunIn(0);
   return own.empty() ? ReadAutorunIn(kOtherView) : own;
+}
+
+bool RemoveAutorun() {
+  RemoveAutorunFrom(0);
+  RemoveAutorunFromOtherView();
+  return ReadAutorunIn(0).empty() && ReadAutorunIn(kOtherView).empty();
+}
+
+std::string GetCompanyName(const std::string& path) {
+  if (!FitsPathLimit(path)) return "";
+  static const auto getSize =
+      framework::SystemFunction<GetSizeFunction>("version.dll", "GetFileVersionInfoSizeA");
+  static const auto getInfo =
+      framework::SystemFunction<GetInfoFunction>("version.dll", "GetFileVersionInfoA");
+  static const auto query =
+      framework::SystemFunction<QueryFunction>("version.dll", "VerQueryValueA");
+  if (!getSize || !getInfo || !query) return "";
+  DWORD ignored = 0;
+  const DWORD size = getSize(path.c_str(), &ignored);
+  if (size == 0) return "";
+  std::vector<char> block(size);
+  WORD* translation = nullptr;
+  UINT translationSize = 0;
+  if (!getInfo(path.c_str(), 0, size, block.data()) ||
+      !query(block.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+             &translationSize) ||
+      translationSize < 2 * sizeof(WORD)) {
+    return "";
+  }
+  char name[64];
+  wsprintfA(name, "\\StringFileInfo\\%04x%04x\\CompanyName", translation[0], translation[1]);
+  char* text = nullptr;
+  UINT length = 0;
+  if (!query(block.data(), name, reinterpret_cast<void**>(&text), &length) || !text) return "";
+  return std::string(text);
+}
+
+bool WriteUninstallEntry(const UninstallEntry& entry) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                      &key, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  // The list shows no entry without a display name: it comes last, so that an entry cut short
+  // stays out of sight (and the next update completes it).
+  const bool written = SetText(key, "DisplayIcon", entry.displayIcon) &&
+                       SetText(key, "InstallLocation", entry.installLocation) &&
+                       SetText(key, "UninstallString", entry.uninstallString) &&
+                       SetText(key, "QuietUninstallString", entry.quietUninstallString) &&
+                       SetText(key, "DisplayVersion", entry.displayVersion) &&
+                       SetText(key, "Publisher", entry.publisher) &&
+                       SetNumber(key, "EstimatedSize", entry.estimatedSizeKb) &&
+                       SetNumber(key, "NoModify", 1) && SetNumber(key, "NoRepair", 1) &&
+                       SetText(key, "DisplayName", entry.displayName);
+  RegCloseKey(key);
+  if (written) RemoveEntryFrom(kOtherView);
+  return written;
+}
+
+std::string ReadUninstallEntryProgram() {
+  const std::string own = ReadEntryTextIn(0, "DisplayIcon");
+  return own.empty() ? ReadEntryTextIn(kOtherView, "DisplayIcon") : own;
+}
+
+bool RemoveUninstallEntry() {
+  RemoveEntryFrom(0);
+  RemoveEntryFrom(kOtherView);
+  return !EntryIsIn(0) && !EntryIsIn(kOtherView);
 }
 
 }  // namespace quorvel::updater

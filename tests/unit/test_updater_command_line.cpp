@@ -94,7 +94,7 @@ TEST_CASE("an unknown or malformed switch is named") {
   }
   CHECK(
       BadSwitchMessage("/silent") ==
-      "Unknown or malformed switch: /silent\r\n\r\nSwitches: /quiet /target=PATH /log=FILE /start");
+      "Unknown or malformed switch: /silent\r\n\r\nSwitches: /quiet /target=PATH /log=FILE /start /uninstall");
 }
 
 TEST_CASE("log lines carry date and time") {

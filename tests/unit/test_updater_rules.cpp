@@ -13,6 +13,7 @@
 #include "updater/paths.h"
 #include "updater/payload.h"
 #include "updater/search.h"
+#include "updater/uninstall.h"
 
 using namespace quorvel::updater;
 
@@ -603,4 +604,43 @@ TEST_CASE("check boxes show 0, 1 and the third state 2; other values become 0") 
   CHECK(value == 0);
   value = -1;
   CHECK(CheckStateToShow(value) == 0);
+}
+
+TEST_CASE("a file copied into the installation is never found cut short under its name") {
+  const std::string source = "C:\\release\\updater.exe";
+  const std::string copy = "C:\\quorvl\\quorvel-uninstall.exe";
+  for (const bool hadOne : {false, true}) {
+    int cutPoints = 0;
+    for (int cut = 0;; ++cut) {
+      FakePayloadDisk disk;
+      disk.files[source] = "the updater's image";
+      if (hadOne) disk.files[copy] = "an older updater";
+      disk.cutAt = cut;
+      try {
+        const bool copied = CopyInstalledFile(disk, source, copy);
+        CHECK(copied);
+        CHECK(disk.files[copy] == "the updater's image");
+        CHECK(disk.files.count(copy + ".new") == 0);
+        break;
+      } catch (const PowerCut&) {
+        ++cutPoints;
+      }
+      INFO("cut at step " << cut);
+      if (disk.files.count(copy)) {
+        CHECK((disk.files[copy] == "the updater's image" || disk.files[copy] == "an older updater"));
+      } else {
+        CHECK_FALSE(hadOne);
+      }
+    }
+    CHECK(cutPoints == 2);
+  }
+  {
+    // A copy that cannot take the place leaves no staged file.
+    FakePayloadDisk disk;
+    disk.files[source] = "the updater's image";
+    disk.heldOpen = true;
+    CHECK_FALSE(CopyInstalledFile(disk, source, copy));
+    CHECK(disk.files.count(copy + ".new") == 0);
+    CHECK(disk.files.count(copy) == 0);
+  }
 }

@@ -78,6 +78,16 @@ class FakeHost : public UpdateHost {
     lines.push_back("(start " + path + ")");
     return startResult;
   }
+  bool InstallUninstaller(const std::string& path) override {
+    uninstaller = path;
+    return uninstallerWorks;
+  }
+  bool WriteUninstallEntry(const UninstallEntry& written) override {
+    entry = written;
+    return entryWorks;
+  }
+  std::uint64_t FileSize(const std::string&) override { return 0; }
+  std::string GetCompanyName(const std::string&) override { return ""; }
 
   Lines lines;
   std::map<int, std::uint32_t> computed{{130, 0x11}, {131, 0x22}, {132, 0x33}};
@@ -102,6 +112,10 @@ class FakeHost : public UpdateHost {
   StartResult startResult = StartResult::Running;
   bool complete = true;
   std::set<std::string> releaseCopies;
+  std::string uninstaller = "(unset)";
+  bool uninstallerWorks = true;
+  UninstallEntry entry;
+  bool entryWorks = true;
 };
 
 const Lines kIntact{"Starting.", "Performing internal integrity check.",
@@ -141,6 +155,33 @@ TEST_CASE("an update replaces the program file found at the default path") {
     refused.autorunWorks = false;
     RunUpdate(refused);
     CHECK(refused.lines.back() == "Failed to add autorun registry key.");
+    CHECK(refused.uninstaller == "(unset)");
+  }
+}
+
+TEST_CASE("an install or update leaves the uninstaller and the entry that names it") {
+  FakeHost host;
+  SUBCASE("a fresh installation") { host.installYes = true; }
+  SUBCASE("an update") { host.present = {"C:\\quorvl\\quorveld.exe"}; }
+  CHECK(RunUpdate(host) == RunOutcome::Done);
+  CHECK(host.uninstaller == "C:\\quorvl\\quorvel-uninstall.exe");
+  CHECK(host.entry.displayIcon == "C:\\quorvl\\quorveld.exe");
+  CHECK(host.entry.displayVersion == "1.0.4.2");
+  CHECK(host.lines.back() == "Autorun registry key added.");
+
+  SUBCASE("an entry that cannot be written fails the run") {
+    FakeHost refused;
+    refused.present = {"C:\\quorvl\\quorveld.exe"};
+    refused.entryWorks = false;
+    CHECK(RunUpdate(refused) == RunOutcome::Failed);
+    CHECK(refused.lines.back() == "Failed to add the uninstall entry.");
+  }
+  SUBCASE("an uninstaller that cannot be copied writes no entry") {
+    FakeHost refused;
+    refused.present = {"C:\\quorvl\\quorveld.exe"};
+    refused.uninstallerWorks = false;
+    CHECK(RunUpdate(refused) == RunOutcome::Failed);
+    CHECK(refused.entry.displayIcon.empty());
   }
 }
 
