@@ -113,6 +113,7 @@ UninstallEntry EntryFor(UpdateHost& host, const std::string& target) {
     entry.displayVersion = FormatVersion(mostSignificant, leastSignificant);
   }
   entry.publisher = host.GetCompanyName(target);
+  if (entry.publisher.empty()) entry.publisher = kPublisher;
   entry.installLocation = FolderOf(target);
   entry.displayIcon = target;
   std::uint64_t bytes = host.FileSize(uninstaller);

@@ -15,6 +15,8 @@ inline constexpr char kUninstallerName[] = "quorvel-uninstall.exe";
 inline constexpr char kUninstallKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quorvel";
 inline constexpr char kDisplayName[] = "Quorvel client";
+// The publisher named when the program's version information names no company.
+inline constexpr char kPublisher[] = "Quorvel";
 
 enum class SelfRemoval {
   Gone,       // the file is no longer in the folder

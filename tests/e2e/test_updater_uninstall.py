@@ -52,7 +52,7 @@ class UninstallTest(UnattendedCase):
             "DisplayName": "Quorvel client",
             "DisplayVersion": self.installed_version(),
             # The company name of the program's version information.
-            "Publisher": "",
+            "Publisher": "Quorvel",
             "InstallLocation": r"C:\quorvl",
             "DisplayIcon": r"C:\quorvl\quorveld.exe",
             "EstimatedSize": (size + 1023) // 1024,

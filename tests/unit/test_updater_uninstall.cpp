@@ -73,7 +73,7 @@ class FakeUninstallHost : public UninstallHost {
     auto it = sizes.find(path);
     return it == sizes.end() ? 0 : it->second;
   }
-  std::string GetCompanyName(const std::string&) override { return "Quorvel"; }
+  std::string GetCompanyName(const std::string&) override { return company; }
   std::string ReadUninstallEntryProgram() override { return entryProgram; }
   bool RemoveAutorun() override {
     Step();
@@ -131,6 +131,7 @@ class FakeUninstallHost : public UninstallHost {
   bool stopWorks = true;
   std::string autorun;
   std::string entryProgram;
+  std::string company;  // the program's version information names none
   std::set<std::string> files;
   std::set<std::string> folders;
   std::set<std::string> held;
@@ -344,7 +345,9 @@ TEST_CASE("the entry names the installation, its version and commands that run a
   const UninstallEntry entry = EntryFor(host, target);
   CHECK(entry.displayName == "Quorvel client");
   CHECK(entry.displayVersion == "1.0.4.1");
-  CHECK(entry.publisher == "Quorvel");
+  CHECK(entry.publisher == "Quorvel");  // the version information names no company
+  host.company = "Example Counting Ltd";
+  CHECK(EntryFor(host, target).publisher == "Example Counting Ltd");
   CHECK(entry.installLocation == "C:\\Program Files\\Quorvel");
   CHECK(entry.displayIcon == target);
   CHECK(entry.estimatedSizeKb == 928);  // 950,001 bytes, rounded up
