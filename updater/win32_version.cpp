@@ -14,9 +14,10 @@ constexpr char kAutorunValue[] = "QuorVel";
 // the other one wrote it in the other view.
 constexpr REGSAM kOtherView = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
 
-std::string ReadAutorunIn(REGSAM view) {
+// The text value `name` of HKLM\`keyPath` in `view`; "" when it is missing or not text.
+std::string ReadMachineText(REGSAM view, const char* keyPath, const char* name) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kRunKey, 0, KEY_QUERY_VALUE | view, &key) !=
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_QUERY_VALUE | view, &key) !=
       ERROR_SUCCESS) {
     return "";
   }
@@ -24,9 +25,13 @@ std::string ReadAutorunIn(REGSAM view) {
   DWORD type = 0;
   DWORD size = sizeof(data) - 1;  // leaves a terminating zero even if the data has none
   const LONG read =
-      RegQueryValueExA(key, kAutorunValue, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+      RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
   RegCloseKey(key);
   return read == ERROR_SUCCESS && type == REG_SZ ? std::string(data) : std::string();
+}
+
+std::string ReadAutorunIn(REGSAM view) {
+  return ReadMachineText(view, kRunKey, kAutorunValue);
 }
 
 void RemoveAutorunFrom(REGSAM view) {
@@ -54,19 +59,9 @@ bool SetNumber(HKEY key, const char* name, DWORD number) {
                         sizeof(number)) == ERROR_SUCCESS;
 }
 
-// The text value `name` of the uninstall entry in `view`; "" when it is missing or not text.
+// The text value `name` of the uninstall entry in `view`.
 std::string ReadEntryTextIn(REGSAM view, const char* name) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_QUERY_VALUE | view, &key) !=
-      ERROR_SUCCESS) {
-    return "";
-  }
-  char data[kPathLimit + 2] = {};
-  DWORD type = 0;
-  DWORD size = sizeof(data) - 1;
-  const LONG read = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-  RegCloseKey(key);
-  return read == ERROR_SUCCESS && type == REG_SZ ? std::string(data) : std::string();
+  return ReadMachineText(view, kUninstallKey, name);
 }
 
 bool EntryIsIn(REGSAM view) {
