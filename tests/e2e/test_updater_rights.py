@@ -28,6 +28,10 @@ OWNER_SECURITY_INFORMATION = 0x1
 # Wine's SetNamedSecurityInfo adds the parent's inheritable entries, marked as inherited, even
 # to a protected list (Windows adds none): only the explicit entries are the updater's.
 INHERITED_ENTRY = 0x10
+# Every program the updater leaves in the folder: what it carries, and itself as the uninstaller
+# that an administrator runs from the list of installed programs.
+UNINSTALLER = "quorvel-uninstall.exe"
+INSTALLED = PAYLOADS + (UNINSTALLER,)
 FILE_OPEN = 1
 
 REQUEST = re.compile(r"^(\w+): (create_file|set_security_object)\( (.*) \)$")
@@ -117,7 +121,7 @@ class RightsChecks:
 
     def assert_no_program_created_otherwise(self, trace, folder):
         """No program, library or copy of one is ever created without the programs' rights."""
-        for name in PAYLOADS:
+        for name in INSTALLED:
             for suffix in ("", ".new", ".old"):
                 path = folder + "\\" + name + suffix
                 for sd in trace.creations(path):
@@ -159,9 +163,9 @@ class UpdateRightsTest(UnattendedCase, RightsChecks):
                                           OUTPUT)
         self.assertEqual(code, 0)
         self.assertEqual(self.read(folder + r"\quorveld.exe"), payload("quorveld.exe"))
-        self.assertEqual(sorted(os.listdir(self.prefix.unix_path(folder))), sorted(PAYLOADS))
+        self.assertEqual(sorted(os.listdir(self.prefix.unix_path(folder))), sorted(INSTALLED))
         self.assert_folder_secured(trace, folder)
-        for name in ("quorveld.exe.old", "quorveld.exe.new"):
+        for name in ("quorveld.exe.old", "quorveld.exe.new", UNINSTALLER + ".new"):
             self.assert_created_as_program(trace, folder + "\\" + name)
         # The libraries already match: left in place, with the programs' rights set.
         for name in PAYLOADS[1:]:
@@ -212,6 +216,7 @@ class InstallationRightsTest(ServiceTestCase, RightsChecks):
             for name in PAYLOADS:
                 self.assertEqual(env.read_local(name), payload(name), name)
                 self.assert_created_as_program(trace, folder + "\\" + name + ".new")
+            self.assert_created_as_program(trace, folder + "\\" + UNINSTALLER + ".new")
             self.assert_no_program_created_otherwise(trace, folder)
 
             service = env.start_service()
