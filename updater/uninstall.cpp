@@ -7,6 +7,8 @@ namespace {
 
 // What a cut-short update may have left beside each file (see payload.h).
 constexpr const char* kTemporarySuffixes[] = {".new", ".old"};
+// Programs of the release that the site places beside the service itself.
+constexpr const char* kPlacedBesideProgram[] = {"quorvel-status.exe"};
 
 std::string UninstallerPathFor(const std::string& target) {
   return DirectoryOf(target) + kUninstallerName;
@@ -68,6 +70,10 @@ bool RemoveRemainingFiles(UninstallHost& host, const std::string& target, bool& 
   const std::vector<std::string> files = InstalledFiles(target);
   for (std::size_t i = 1; i < files.size(); ++i) {
     if (!host.RemoveFile(files[i])) left.push_back(files[i]);
+  }
+  for (const char* name : kPlacedBesideProgram) {
+    const std::string path = DirectoryOf(target) + name;
+    if (!host.RemoveFile(path)) left.push_back(path);
   }
   const std::string uninstaller = UninstallerPathFor(target);
   if (!host.RemoveFile(uninstaller + ".new") || !RemoveUninstaller(host, uninstaller, atRestart)) {

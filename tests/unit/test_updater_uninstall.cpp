@@ -155,6 +155,7 @@ TEST_CASE("an uninstall removes the program, its libraries and registration, nev
   FakeUninstallHost host;
   host.Install();
   host.files.insert(kProgram + ".old");  // left by an update cut short
+  host.files.insert("C:\\quorvl\\quorvel-status.exe");  // placed there from the release
   CHECK(RunUninstall(host) == RunOutcome::Done);
   CHECK(host.lines == Lines{"Starting uninstall.", "Installation: C:\\quorvl\\quorveld.exe",
                             "Autorun registry key removed.", "Program and libraries removed.",
