@@ -82,26 +82,49 @@ using GetSizeFunction = DWORD(WINAPI*)(LPCSTR, LPDWORD);
 using GetInfoFunction = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
 using QueryFunction = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
 
+// version.dll's functions, loaded from the system folder on first use.
+struct VersionFunctions {
+  GetSizeFunction getSize;
+  GetInfoFunction getInfo;
+  QueryFunction query;
+};
+
+const VersionFunctions& Version() {
+  static const VersionFunctions functions{
+      framework::SystemFunction<GetSizeFunction>("version.dll", "GetFileVersionInfoSizeA"),
+      framework::SystemFunction<GetInfoFunction>("version.dll", "GetFileVersionInfoA"),
+      framework::SystemFunction<QueryFunction>("version.dll", "VerQueryValueA")};
+  return functions;
+}
+
+// The version information of a file; empty when it has none or cannot be read.
+class VersionBlock {
+ public:
+  explicit VersionBlock(const std::string& path) {
+    const VersionFunctions& version = Version();
+    if (!FitsPathLimit(path) || !version.getSize || !version.getInfo || !version.query) return;
+    DWORD ignored = 0;
+    const DWORD size = version.getSize(path.c_str(), &ignored);
+    if (size == 0) return;
+    data_.resize(size);
+    if (!version.getInfo(path.c_str(), 0, size, data_.data())) data_.clear();
+  }
+  bool Query(const char* item, void** value, UINT* length) const {
+    return !data_.empty() && Version().query(data_.data(), item, value, length);
+  }
+
+ private:
+  std::vector<char> data_;
+};
+
 }  // namespace
 
 bool GetProductVersion(const std::string& path, std::uint32_t& mostSignificant,
                        std::uint32_t& leastSignificant) {
-  if (!FitsPathLimit(path)) return false;
-  static const auto getSize =
-      framework::SystemFunction<GetSizeFunction>("version.dll", "GetFileVersionInfoSizeA");
-  static const auto getInfo =
-      framework::SystemFunction<GetInfoFunction>("version.dll", "GetFileVersionInfoA");
-  static const auto query =
-      framework::SystemFunction<QueryFunction>("version.dll", "VerQueryValueA");
-  if (!getSize || !getInfo || !query) return false;
-  DWORD ignored = 0;
-  const DWORD size = getSize(path.c_str(), &ignored);
-  if (size == 0) return false;
-  std::vector<char> block(size);
+  const VersionBlock block(path);
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT fixedSize = 0;
-  if (!getInfo(path.c_str(), 0, size, block.data()) ||
-      !query(block.data(), "\\", reinterpret_cast<void**>(&fixed), &fixedSize) ||
+  if (!block.Query("\\", reinterpret_cast<void**>(&fixed), &fixedSize) ||
       fixedSize < sizeof(VS_FIXEDFILEINFO)) {
     return false;
   }
@@ -137,23 +160,11 @@ bool RemoveAutorun() {
 }
 
 std::string GetCompanyName(const std::string& path) {
-  if (!FitsPathLimit(path)) return "";
-  static const auto getSize =
-      framework::SystemFunction<GetSizeFunction>("version.dll", "GetFileVersionInfoSizeA");
-  static const auto getInfo =
-      framework::SystemFunction<GetInfoFunction>("version.dll", "GetFileVersionInfoA");
-  static const auto query =
-      framework::SystemFunction<QueryFunction>("version.dll", "VerQueryValueA");
-  if (!getSize || !getInfo || !query) return "";
-  DWORD ignored = 0;
-  const DWORD size = getSize(path.c_str(), &ignored);
-  if (size == 0) return "";
-  std::vector<char> block(size);
+  const VersionBlock block(path);
   WORD* translation = nullptr;
   UINT translationSize = 0;
-  if (!getInfo(path.c_str(), 0, size, block.data()) ||
-      !query(block.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
-             &translationSize) ||
+  if (!block.Query("\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                   &translationSize) ||
       translationSize < 2 * sizeof(WORD)) {
     return "";
   }
@@ -161,7 +172,7 @@ std::string GetCompanyName(const std::string& path) {
   wsprintfA(name, "\\StringFileInfo\\%04x%04x\\CompanyName", translation[0], translation[1]);
   char* text = nullptr;
   UINT length = 0;
-  if (!query(block.data(), name, reinterpret_cast<void**>(&text), &length) || !text) return "";
+  if (!block.Query(name, reinterpret_cast<void**>(&text), &length) || !text) return "";
   return std::string(text);
 }
 
